@@ -1,0 +1,136 @@
+#include "observe/walk.h"
+
+#include <algorithm>
+
+namespace nevo {
+
+const std::map<std::string, std::string, std::less<>>& roleTable() {
+  static const std::map<std::string, std::string, std::less<>> table = {
+      {"AXButton", "button"},        {"AXTextField", "textbox"},  {"AXTextArea", "textbox"},
+      {"AXComboBox", "combobox"},    {"AXPopUpButton", "combobox"}, {"AXCheckBox", "checkbox"},
+      {"AXRadioButton", "radio"},    {"AXMenuItem", "menuitem"},  {"AXStaticText", "text"},
+      {"AXScrollArea", "scrollarea"}, {"AXTable", "table"},        {"AXRow", "row"},
+      {"AXLink", "link"},            {"AXSlider", "slider"},      {"AXTabGroup", "tabs"},
+      {"AXSheet", "dialog"},         {"AXDialog", "dialog"},      {"AXWindow", "window"},
+  };
+  return table;
+}
+
+namespace {
+
+// Whether the walk must stop: the deadline has come, or a budget is used up.
+bool walkExhausted(Platform& platform, const ObservationState& state) {
+  return state.visited >= kVisitBudget || state.elements.size() >= kRecordBudget ||
+         !(platform.now() < state.deadline);
+}
+
+bool isProtected(Platform& platform, const Element& element, std::string_view subrole) {
+  if (subrole == "AXSecureTextField") return true;
+  const AttrValue content = attribute(platform, element, "AXProtectedContent");
+  const bool* flag = content.get<bool>();
+  return flag != nullptr && *flag;
+}
+
+}  // namespace
+
+void visit(Platform& platform, ObservationState& state, const Element& element,
+           const std::string& path, int depth, ProcessId pid) {
+  if (walkExhausted(platform, state) || depth >= kDepthLimit) {
+    state.truncated = true;
+    return;
+  }
+  ++state.visited;
+  if (appendElement(platform, state, element, path, pid)) return;
+
+  const CountRead count = platform.getAttributeValueCount(element, "AXChildren");
+  if (count.status != AxStatus::success || count.count < 1) return;
+  // Never copy more child references than the walk may still visit.
+  const std::int64_t remaining = kVisitBudget - state.visited;
+  if (remaining < count.count) state.truncated = true;
+  const long asked = static_cast<long>(std::min<std::int64_t>(count.count, remaining));
+  if (asked < 1) return;
+  const AttributeRead children = platform.copyAttributeValues(element, "AXChildren", 0, asked);
+  if (children.status != AxStatus::success) return;
+  const ArrayValue* array = children.value.get<ArrayValue>();
+  if (array == nullptr) return;
+
+  for (std::size_t i = 0; i < array->size(); ++i) {
+    // A child that is not an element keeps its position but has nothing to visit.
+    if (const Element* child = (*array)[i].get<Element>()) {
+      visit(platform, state, *child, path + "." + std::to_string(i), depth + 1, pid);
+    }
+    if (walkExhausted(platform, state)) {
+      state.truncated = true;
+      return;
+    }
+  }
+}
+
+bool appendElement(Platform& platform, ObservationState& state, const Element& element,
+                   std::string_view path, ProcessId pid) {
+  const std::string rawRole = text(platform, element, "AXRole");
+  const std::string subrole = text(platform, element, "AXSubrole");
+  const bool protectedElement = isProtected(platform, element, subrole);
+  const auto known = state.roles->find(rawRole);
+  const bool roleInTable = known != state.roles->end();
+  const std::string& role = roleInTable ? known->second : rawRole;
+
+  const bool isFocused = state.focused && *state.focused == element;
+  if (isFocused && state.includedFocusedElement) return protectedElement;
+
+  // A protected element's title, description and value are never asked for.
+  std::string title;
+  std::string description;
+  std::string value;
+  if (!protectedElement) {
+    title = text(platform, element, "AXTitle");
+    description = text(platform, element, "AXDescription");
+    value = text(platform, element, "AXValue");
+  }
+  const std::string& name = !title.empty()         ? title
+                            : !description.empty() ? description
+                            : role == "text"       ? value
+                                                   : std::string();
+
+  const std::optional<Rect> frame = bounds(platform, element);
+  if (!frame || !(rectWidth(*frame) > 0) || !(rectHeight(*frame) > 0)) return protectedElement;
+  if (!roleInTable && !isFocused && name.empty()) return protectedElement;
+
+  const bool enabled = booleanAttribute(platform, element, "AXEnabled").value_or(true);
+  const bool valueWithheld = role == "textbox" || role == "combobox";
+  Reply record = {
+      {"id", std::to_string(pid) + ":" + (isFocused ? std::string("focus") : std::string(path))},
+      {"role", role},
+      {"name", protectedElement ? std::string() : name},
+      {"identifier", text(platform, element, "AXIdentifier")},
+      {"value", protectedElement || valueWithheld ? std::string() : value},
+      {"hasValue", !protectedElement && !value.empty()},
+      {"enabled", enabled},
+      {"focused", isFocused},
+      {"protected", protectedElement},
+      {"bounds", rect(*frame)},
+  };
+  record["hittable"] =
+      !protectedElement && enabled && centerIsExposed(platform, state, element, *frame);
+  state.elements.push_back(std::move(record));
+  if (isFocused) state.includedFocusedElement = true;
+  return protectedElement;
+}
+
+bool centerIsExposed(Platform& platform, const ObservationState& state, const Element& element,
+                     const Rect& frame) {
+  if (!(rectWidth(frame) > 0) || !(rectHeight(frame) > 0)) return false;
+  const ElementRead hit = platform.copyElementAtPosition(
+      *state.system, static_cast<float>(rectMidX(frame)), static_cast<float>(rectMidY(frame)));
+  if (hit.status != AxStatus::success) return false;
+  std::optional<Element> candidate = hit.element;
+  for (int compared = 1; candidate; ++compared) {
+    if (*candidate == element) return true;
+    // The last candidate's parent would never be compared: do not ask for it.
+    if (compared == kHitTestCandidates) return false;
+    candidate = axElement(attribute(platform, *candidate, "AXParent"));
+  }
+  return false;
+}
+
+}  // namespace nevo

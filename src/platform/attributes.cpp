@@ -1,0 +1,73 @@
+#include "platform/attributes.h"
+
+#include <cmath>
+
+#include "platform/text.h"
+
+namespace nevo {
+
+AttrValue attribute(Platform& platform, const Element& element, std::string_view name) {
+  AttributeRead read = platform.copyAttributeValue(element, name);
+  if (read.status != AxStatus::success) return Absent{};
+  return std::move(read.value);
+}
+
+std::optional<Element> axElement(const AttrValue& value) {
+  if (const Element* element = value.get<Element>()) return *element;
+  return std::nullopt;
+}
+
+std::optional<Rect> bounds(Platform& platform, const Element& element) {
+  const AttrValue position = attribute(platform, element, "AXPosition");
+  if (position.absent()) return std::nullopt;
+  const AttrValue size = attribute(platform, element, "AXSize");
+  if (size.absent()) return std::nullopt;
+  const PointValue* point = position.get<PointValue>();
+  const SizeValue* extent = size.get<SizeValue>();
+  if (point == nullptr || extent == nullptr) return std::nullopt;
+  const Rect r{point->x, point->y, extent->width, extent->height};
+  if (!std::isfinite(r.x) || !std::isfinite(r.y) || !std::isfinite(r.width) ||
+      !std::isfinite(r.height)) {
+    return std::nullopt;
+  }
+  return r;
+}
+
+std::string text(Platform& platform, const Element& element, std::string_view name) {
+  const AttrValue value = attribute(platform, element, name);
+  if (const std::string* s = value.get<std::string>()) return graphemePrefix(*s, kTextLimit);
+  if (const NumberValue* n = value.get<NumberValue>()) return n->text;
+  if (const bool* b = value.get<bool>()) return *b ? "1" : "0";
+  return {};
+}
+
+std::optional<bool> booleanAttribute(Platform& platform, const Element& element,
+                                     std::string_view name) {
+  const AttrValue value = attribute(platform, element, name);
+  if (const bool* b = value.get<bool>()) return *b;
+  return std::nullopt;
+}
+
+nlohmann::json rect(const Rect& r) {
+  return {{"x", r.x}, {"y", r.y}, {"width", std::fabs(r.width)}, {"height", std::fabs(r.height)}};
+}
+
+double rectWidth(const Rect& r) { return std::fabs(r.width); }
+double rectHeight(const Rect& r) { return std::fabs(r.height); }
+double rectMidX(const Rect& r) { return std::fmin(r.x, r.x + r.width) + rectWidth(r) / 2; }
+double rectMidY(const Rect& r) { return std::fmin(r.y, r.y + r.height) + rectHeight(r) / 2; }
+
+namespace {
+Rect standardized(const Rect& r) {
+  return {std::fmin(r.x, r.x + r.width), std::fmin(r.y, r.y + r.height), rectWidth(r),
+          rectHeight(r)};
+}
+}  // namespace
+
+bool rectsEqual(const Rect& a, const Rect& b) {
+  const Rect sa = standardized(a);
+  const Rect sb = standardized(b);
+  return sa.x == sb.x && sa.y == sb.y && sa.width == sb.width && sa.height == sb.height;
+}
+
+}  // namespace nevo

@@ -1,0 +1,60 @@
+// Attribute access: every read of another application's interface goes through these
+// few operations, which share one rule: any failure (an error status, a time-out, a
+// missing value, a value of an unexpected type) becomes an absent result or an empty
+// string and never travels further.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace nevo {
+
+// A rectangle in the accessibility interface's screen coordinates (points, origin at the
+// top-left of the main display, y growing downwards), exactly as read.
+struct Rect {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// Longest text that `text` returns, in user-perceived characters.
+inline constexpr std::size_t kTextLimit = 300;
+
+// The attribute's value, or absent when the read fails.
+AttrValue attribute(Platform& platform, const Element& element, std::string_view name);
+
+// The value as an element; absent for anything else.
+std::optional<Element> axElement(const AttrValue& value);
+
+// "AXPosition" and "AXSize" as a rectangle; absent when either is unreadable, is not the
+// right kind of value, or holds a non-finite number. Sizes are not checked here.
+std::optional<Rect> bounds(Platform& platform, const Element& element);
+
+// A string attribute cut to its first 300 characters, a number (or boolean) as its
+// text, and the empty string for anything else or a failed read.
+std::string text(Platform& platform, const Element& element, std::string_view name);
+
+// The boolean an attribute holds, or absent when the read fails or it holds anything else.
+std::optional<bool> booleanAttribute(Platform& platform, const Element& element,
+                                     std::string_view name);
+
+// The rectangle dictionary: "x", "y" as stored, "width", "height" as magnitudes.
+nlohmann::json rect(const Rect& rectangle);
+
+// Width and height as magnitudes, and the centre, of the rectangle taken as standardised.
+double rectWidth(const Rect& r);
+double rectHeight(const Rect& r);
+double rectMidX(const Rect& r);
+double rectMidY(const Rect& r);
+
+// Exact equality of origin and size, of both rectangles taken as standardised.
+bool rectsEqual(const Rect& a, const Rect& b);
+
+}  // namespace nevo

@@ -1,0 +1,24 @@
+// Text rules shared by every command: lengths count user-perceived characters
+// (extended grapheme clusters), cuts never split one, and strings are equal when they
+// are canonically equivalent.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace nevo {
+
+// The first `maxCharacters` user-perceived characters of a UTF-8 string; a shorter string
+// whole.
+std::string graphemePrefix(std::string_view text, std::size_t maxCharacters);
+
+// Whether the string has more than `maxCharacters` user-perceived characters. Stops
+// counting as soon as it knows.
+bool longerThan(std::string_view text, std::size_t maxCharacters);
+
+// Equality under Unicode canonical equivalence: a precomposed letter equals the same
+// letter followed by its combining mark.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
+}  // namespace nevo

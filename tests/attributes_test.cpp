@@ -1,0 +1,129 @@
+#include "platform/attributes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "sim_desktop.h"
+
+namespace nevo {
+namespace {
+
+using sim::Node;
+using sim::Op;
+using sim::SimDesktop;
+
+class AttributesTest : public ::testing::Test {
+ protected:
+  SimDesktop desktop;
+  sim::SimApp& app = desktop.addApp(812, "Notes");
+  Node window = app.addWindow("Notes", {0, 0, 800, 600});
+  Node field = window.add("AXTextField");
+};
+
+TEST_F(AttributesTest, AttributeIsAbsentWhenTheReadFails) {
+  field.set("AXTitle", std::string("x")).fail("AXTitle");
+  EXPECT_TRUE(attribute(desktop, field.element(), "AXTitle").absent());
+  EXPECT_TRUE(attribute(desktop, field.element(), "AXNoSuchThing").absent());
+  field.set("AXValue", Absent{});
+  EXPECT_TRUE(attribute(desktop, field.element(), "AXValue").absent());
+}
+
+TEST_F(AttributesTest, AxElementAcceptsOnlyElements) {
+  EXPECT_TRUE(axElement(attribute(desktop, field.element(), "AXParent")).has_value());
+  EXPECT_TRUE(*axElement(attribute(desktop, field.element(), "AXParent")) == window.element());
+  EXPECT_FALSE(axElement(AttrValue(std::string("AXWindow"))).has_value());
+  EXPECT_FALSE(axElement(AttrValue(ArrayValue{window.element()})).has_value());
+  EXPECT_FALSE(axElement(AttrValue(Absent{})).has_value());
+}
+
+TEST_F(AttributesTest, TextCutsStringsAndWritesNumbersAndBooleans) {
+  const std::string family =
+      "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+  std::string emoji;
+  for (int i = 0; i < 300; ++i) emoji += family;
+  struct Case {
+    const char* what;
+    AttrValue value;
+    std::string expected;
+  } cases[] = {
+      {"301 characters", std::string(301, 'a'), std::string(300, 'a')},
+      {"300 multi-code-point emoji", emoji, emoji},
+      {"blanks and line breaks", std::string("  two\nlines \t"), "  two\nlines \t"},
+      {"integer number", sim::number(3), "3"},
+      {"fraction, never cut", sim::number(0.1), "0.1"},
+      {"boolean true", true, "1"},
+      {"boolean false", false, "0"},
+      {"element", window.element(), ""},
+      {"array", ArrayValue{std::string("a")}, ""},
+      {"point", PointValue{1, 2}, ""},
+      {"other", OtherValue{"range"}, ""},
+      {"absent value", Absent{}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    field.value(c.value);
+    EXPECT_EQ(text(desktop, field.element(), "AXValue"), c.expected);
+  }
+  field.fail("AXValue");
+  EXPECT_EQ(text(desktop, field.element(), "AXValue"), "");
+}
+
+TEST_F(AttributesTest, BoundsReadsPositionThenSize) {
+  field.frame({10.5, -20.25, 0, 30});
+  const auto frame = bounds(desktop, field.element());
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_EQ(frame->x, 10.5);
+  EXPECT_EQ(frame->y, -20.25);
+  EXPECT_EQ(frame->width, 0);  // zero sizes are for callers to reject
+  EXPECT_EQ(frame->height, 30);
+  EXPECT_EQ(desktop.readsOf(field), (std::vector<std::string>{"AXPosition", "AXSize"}));
+}
+
+TEST_F(AttributesTest, BoundsIsAbsentForUnusableFrames) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    AttrValue position;
+    AttrValue size;
+  } cases[] = {
+      {"NaN width", PointValue{0, 0}, SizeValue{nan, 10}},
+      {"infinite y", PointValue{0, inf}, SizeValue{10, 10}},
+      {"size wrapper as position", SizeValue{1, 2}, SizeValue{10, 10}},
+      {"point wrapper as size", PointValue{0, 0}, PointValue{10, 10}},
+      {"number as position", sim::number(1), SizeValue{10, 10}},
+      {"absent size value", PointValue{0, 0}, Absent{}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    field.set("AXPosition", c.position).set("AXSize", c.size);
+    EXPECT_FALSE(bounds(desktop, field.element()).has_value());
+  }
+  field.frame({1, 2, 3, 4}).remove("AXSize");
+  EXPECT_FALSE(bounds(desktop, field.element()).has_value());
+}
+
+TEST_F(AttributesTest, BoundsDoesNotAskForTheSizeAfterAFailedPosition) {
+  field.frame({1, 2, 3, 4}).fail("AXPosition");
+  EXPECT_FALSE(bounds(desktop, field.element()).has_value());
+  EXPECT_EQ(desktop.readsOf(field), std::vector<std::string>{"AXPosition"});
+}
+
+TEST(Rect, WritesMagnitudesOfTheSizeAndTheOriginAsStored) {
+  EXPECT_EQ(rect({10, 20, -30, 40}).dump(), R"({"height":40.0,"width":30.0,"x":10.0,"y":20.0})");
+  EXPECT_EQ(rect({-0.5, 1e-7, 3, -4}).dump(),
+            R"({"height":4.0,"width":3.0,"x":-0.5,"y":1e-07})");
+}
+
+TEST(Rect, EqualityIsExact) {
+  EXPECT_TRUE(rectsEqual({0.1, 0.2, 100, 50}, {0.1, 0.2, 100, 50}));
+  EXPECT_FALSE(rectsEqual({0.1, 0.2, 100, 50}, {std::nextafter(0.1, 1.0), 0.2, 100, 50}));
+  EXPECT_FALSE(rectsEqual({0, 0, 100, 50}, {0, 0, 100, 51}));
+  // As the platform compares them: rectangles taken as standardised.
+  EXPECT_TRUE(rectsEqual({10, 10, -5, 5}, {5, 10, 5, 5}));
+}
+
+}  // namespace
+}  // namespace nevo

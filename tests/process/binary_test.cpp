@@ -1,0 +1,140 @@
+// The real binary as the host runs it: a child process with pipes for its standard
+// streams. On this build the accessibility interface is not available, so every command
+// is answered by its permission-denied reply.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct ProcessRun {
+  std::string out;
+  std::string err;
+  int status = -1;  // the exit status, or -1 when the process did not exit normally
+};
+
+void readAll(int fd, std::string& into) {
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) into.append(buffer, n);
+}
+
+// Runs the binary with `arguments`. The input is written to its standard input, which is
+// then closed, unless `keepInputOpen`: then the pipe stays open until the process ends,
+// as with a host that never closes it.
+ProcessRun runBinary(const std::vector<std::string>& arguments, const std::string& input = "",
+              bool keepInputOpen = false) {
+  int in[2], out[2], err[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(out), 0);
+  EXPECT_EQ(pipe(err), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+  std::vector<std::string> argv = {NEVO_BINARY};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> pointers;
+  for (auto& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, NEVO_BINARY, &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(spawned, 0);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  if (!input.empty()) {
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  }
+  if (!keepInputOpen) close(in[1]);
+
+  ProcessRun run;
+  readAll(out[0], run.out);
+  readAll(err[0], run.err);
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (keepInputOpen) close(in[1]);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+const std::string kUnsupported =
+    "{\"reason\":\"不支持的原生窗口命令。\",\"status\":\"unavailable\"}\n";
+
+TEST(Binary, AnswersUnsupportedArgumentListsWithOneLine) {
+  const std::vector<std::vector<std::string>> lists = {
+      {"--bogus"}, {"--windows", "x"}, {"--focus", "--windows"}, {""}, {"--Windows"}, {"windows"},
+  };
+  for (const auto& arguments : lists) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const ProcessRun run = runBinary(arguments);
+    EXPECT_EQ(run.out, kUnsupported);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(Binary, AnswersEachCommandWithItsPermissionDeniedReply) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+  } cases[] = {
+      {{}, "{\"elements\":[],\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
+      {{"--windows"},
+       "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\",\"windows\":[]}\n"},
+      {{"--focus"}, "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const ProcessRun run = runBinary(c.arguments);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(Binary, FocusAnswersWithoutWaitingForStandardInputToClose) {
+  // If the tool read its input before the gate, this run would never end.
+  const ProcessRun run = runBinary({"--focus"}, R"({"id":"1:0")", /*keepInputOpen=*/true);
+  EXPECT_EQ(run.out, "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(Binary, SurvivesAHostThatStopsReading) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);  // nobody will read the reply
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    execl(NEVO_BINARY, NEVO_BINARY, "--windows", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
