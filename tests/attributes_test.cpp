@@ -113,8 +113,7 @@ TEST_F(AttributesTest, BoundsDoesNotAskForTheSizeAfterAFailedPosition) {
 
 TEST(Rect, WritesMagnitudesOfTheSizeAndTheOriginAsStored) {
   EXPECT_EQ(rect({10, 20, -30, 40}).dump(), R"({"height":40.0,"width":30.0,"x":10.0,"y":20.0})");
-  EXPECT_EQ(rect({-0.5, 1e-7, 3, -4}).dump(),
-            R"({"height":4.0,"width":3.0,"x":-0.5,"y":1e-07})");
+  EXPECT_EQ(rect({-0.5, 1e-7, 3, -4}).dump(), R"({"height":4.0,"width":3.0,"x":-0.5,"y":1e-07})");
 }
 
 TEST(Rect, EqualityIsExact) {

@@ -17,7 +17,7 @@ std::string replyLine(SimDesktop& desktop, const std::vector<std::string>& argum
 
 TEST(Dispatch, AnswersUnrecognisedArgumentListsWithoutTheGate) {
   const std::vector<std::vector<std::string>> lists = {
-      {"--bogus"},   {"--windows", "x"}, {"--focus", "--windows"}, {""},
+      {"--bogus"},   {"--windows", "x"}, {"--focus", "--windows"},   {""},
       {"--Windows"}, {"windows"},        {"--windows", "--windows"}, {"--focus "},
       {"-windows"},  {"--FOCUS"},
   };
@@ -39,7 +39,8 @@ TEST(Dispatch, GivesEachCommandItsPermissionDeniedReply) {
     std::string line;
   } cases[] = {
       {{}, R"({"elements":[],"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied"})"},
-      {{"--windows"}, R"({"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied","windows":[]})"},
+      {{"--windows"},
+       R"({"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied","windows":[]})"},
       {{"--focus"}, R"({"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied"})"},
   };
   for (const Case& c : cases) {

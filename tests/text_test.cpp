@@ -23,7 +23,10 @@ TEST(GraphemePrefix, CutsAtUserPerceivedCharacters) {
   EXPECT_EQ(graphemePrefix(repeat(kFamily, 300), 300), repeat(kFamily, 300));
   EXPECT_EQ(graphemePrefix(repeat(kFamily, 301), 300), repeat(kFamily, 300));
   // "e" + combining acute: never split between letter and mark.
-  EXPECT_EQ(graphemePrefix("ae\xCC\x81" "b", 2), "ae\xCC\x81");
+  EXPECT_EQ(graphemePrefix("ae\xCC\x81"
+                           "b",
+                           2),
+            "ae\xCC\x81");
   EXPECT_EQ(graphemePrefix("\r\nx", 1), "\r\n");
   EXPECT_EQ(graphemePrefix("", 3), "");
   EXPECT_EQ(graphemePrefix("  padded  ", 300), "  padded  ");

@@ -10,6 +10,8 @@ Reply permissionDeniedReply() {
   return {{"status", kStatusDenied}, {"reason", kReasonPermissionDenied}};
 }
 
-bool permissionGranted(Platform& platform) { return platform.isProcessTrusted(); }
+bool permissionGranted(Platform& platform) {
+  return platform.isProcessTrusted();
+}
 
 }  // namespace nevo

@@ -12,8 +12,7 @@
 namespace nevo {
 
 inline constexpr std::string_view kReasonRestoreRefused = "应用未允许恢复该最小化窗口。";
-inline constexpr std::string_view kReasonSwitchFailed =
-    "系统未完成窗口切换，请重新观察当前窗口。";
+inline constexpr std::string_view kReasonSwitchFailed = "系统未完成窗口切换，请重新观察当前窗口。";
 inline constexpr std::string_view kReasonFocusUnconfirmed =
     "尚未确认目标窗口获得焦点，请重新观察；可能有系统弹窗阻挡。";
 

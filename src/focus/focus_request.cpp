@@ -24,8 +24,8 @@ const std::string* stringMember(const nlohmann::json& object, const char* key) {
 std::optional<std::int64_t> parseInteger(std::string_view text) {
   std::string_view digits = text;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
-  if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
-                                     [](char c) { return c >= '0' && c <= '9'; })) {
+  if (digits.empty() ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   // from_chars takes a minus sign but not a plus sign.

@@ -16,8 +16,7 @@ bool windowHasFocus(Platform& platform, ProcessId pid, const Element& applicatio
 }
 
 OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& request) {
-  const std::optional<RunningApplication> application =
-      platform.runningApplication(request.pid);
+  const std::optional<RunningApplication> application = platform.runningApplication(request.pid);
   if (!application || !ordinaryApplication(platform, *application) ||
       !canonicallyEqual(applicationName(*application), request.appName)) {
     return unavailableReply(kReasonApplicationChanged);
@@ -34,8 +33,9 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
       windowRecords(platform, list.windows, platform.now() + kFocusRecordsSeconds);
   if (!records) return unavailableReply(kReasonIncompleteCheck);
   const WindowIdentity requested = request.identity();
-  const auto matches = std::count_if(records->begin(), records->end(),
-                                     [&](const WindowRecord& r) { return r.identity == requested; });
+  const auto matches = std::count_if(records->begin(), records->end(), [&](const WindowRecord& r) {
+    return r.identity == requested;
+  });
   if (matches != 1) return unavailableReply(kReasonAmbiguousWindow);
 
   // The window now at the requested position must be the one the entry described.

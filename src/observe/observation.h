@@ -30,16 +30,16 @@ inline constexpr double kObservationWalkSeconds = 1.8;
 
 // What one observation works on: set up before the walk, updated by it, read after it.
 struct ObservationState {
-  std::optional<Element> application;  // the frontmost application's element
-  std::optional<Element> system;       // the system-wide element, root of hit tests
-  std::optional<Element> focused;      // the focused element at the start
-  WallTime deadline = 0;               // the walk visits nothing at or after it
-  std::int64_t visited = 0;            // visits that passed the entry tests
-  bool truncated = false;              // a limit stopped or cut the walk
-  Reply elements = Reply::array();     // element records in the order appended
-  bool includedFocusedElement = false; // the focused element's record is in `elements`
+  std::optional<Element> application;   // the frontmost application's element
+  std::optional<Element> system;        // the system-wide element, root of hit tests
+  std::optional<Element> focused;       // the focused element at the start
+  WallTime deadline = 0;                // the walk visits nothing at or after it
+  std::int64_t visited = 0;             // visits that passed the entry tests
+  bool truncated = false;               // a limit stopped or cut the walk
+  Reply elements = Reply::array();      // element records in the order appended
+  bool includedFocusedElement = false;  // the focused element's record is in `elements`
   const std::map<std::string, std::string, std::less<>>* roles = nullptr;
-  std::optional<Element> endFocus;     // the focused element after the walk
+  std::optional<Element> endFocus;  // the focused element after the walk
 };
 
 // Runs the observation and returns its reply.

@@ -6,22 +6,36 @@ namespace nevo {
 
 const std::map<std::string, std::string, std::less<>>& roleTable() {
   static const std::map<std::string, std::string, std::less<>> table = {
-      {"AXButton", "button"},        {"AXTextField", "textbox"},  {"AXTextArea", "textbox"},
-      {"AXComboBox", "combobox"},    {"AXPopUpButton", "combobox"}, {"AXCheckBox", "checkbox"},
-      {"AXRadioButton", "radio"},    {"AXMenuItem", "menuitem"},  {"AXStaticText", "text"},
-      {"AXScrollArea", "scrollarea"}, {"AXTable", "table"},        {"AXRow", "row"},
-      {"AXLink", "link"},            {"AXSlider", "slider"},      {"AXTabGroup", "tabs"},
-      {"AXSheet", "dialog"},         {"AXDialog", "dialog"},      {"AXWindow", "window"},
+      {"AXButton", "button"},
+      {"AXTextField", "textbox"},
+      {"AXTextArea", "textbox"},
+      {"AXComboBox", "combobox"},
+      {"AXPopUpButton", "combobox"},
+      {"AXCheckBox", "checkbox"},
+      {"AXRadioButton", "radio"},
+      {"AXMenuItem", "menuitem"},
+      {"AXStaticText", "text"},
+      {"AXScrollArea", "scrollarea"},
+      {"AXTable", "table"},
+      {"AXRow", "row"},
+      {"AXLink", "link"},
+      {"AXSlider", "slider"},
+      {"AXTabGroup", "tabs"},
+      {"AXSheet", "dialog"},
+      {"AXDialog", "dialog"},
+      {"AXWindow", "window"},
   };
   return table;
 }
 
 namespace {
 
-// Whether the walk must stop: the deadline has come, or a budget is used up.
-bool walkExhausted(Platform& platform, const ObservationState& state) {
-  return state.visited >= kVisitBudget || state.elements.size() >= kRecordBudget ||
-         !(platform.now() < state.deadline);
+bool budgetsUsedUp(const ObservationState& state) {
+  return state.visited >= kVisitBudget || state.elements.size() >= kRecordBudget;
+}
+
+bool deadlinePassed(Platform& platform, const ObservationState& state) {
+  return !(platform.now() < state.deadline);
 }
 
 bool isProtected(Platform& platform, const Element& element, std::string_view subrole) {
@@ -35,7 +49,8 @@ bool isProtected(Platform& platform, const Element& element, std::string_view su
 
 void visit(Platform& platform, ObservationState& state, const Element& element,
            const std::string& path, int depth, ProcessId pid) {
-  if (walkExhausted(platform, state) || depth >= kDepthLimit) {
+  // Budgets first (they cost nothing to test), then the clock, then the depth.
+  if (budgetsUsedUp(state) || deadlinePassed(platform, state) || depth >= kDepthLimit) {
     state.truncated = true;
     return;
   }
@@ -59,7 +74,8 @@ void visit(Platform& platform, ObservationState& state, const Element& element,
     if (const Element* child = (*array)[i].get<Element>()) {
       visit(platform, state, *child, path + "." + std::to_string(i), depth + 1, pid);
     }
-    if (walkExhausted(platform, state)) {
+    // After each child: once time or a budget has run out, no further sibling is visited.
+    if (deadlinePassed(platform, state) || budgetsUsedUp(state)) {
       state.truncated = true;
       return;
     }

@@ -52,10 +52,18 @@ nlohmann::json rect(const Rect& r) {
   return {{"x", r.x}, {"y", r.y}, {"width", std::fabs(r.width)}, {"height", std::fabs(r.height)}};
 }
 
-double rectWidth(const Rect& r) { return std::fabs(r.width); }
-double rectHeight(const Rect& r) { return std::fabs(r.height); }
-double rectMidX(const Rect& r) { return std::fmin(r.x, r.x + r.width) + rectWidth(r) / 2; }
-double rectMidY(const Rect& r) { return std::fmin(r.y, r.y + r.height) + rectHeight(r) / 2; }
+double rectWidth(const Rect& r) {
+  return std::fabs(r.width);
+}
+double rectHeight(const Rect& r) {
+  return std::fabs(r.height);
+}
+double rectMidX(const Rect& r) {
+  return std::fmin(r.x, r.x + r.width) + rectWidth(r) / 2;
+}
+double rectMidY(const Rect& r) {
+  return std::fmin(r.y, r.y + r.height) + rectHeight(r) / 2;
+}
 
 namespace {
 Rect standardized(const Rect& r) {

@@ -45,7 +45,7 @@ std::optional<ProcessId> frontmostProcessIdentifier(Platform& platform);
 
 // The ordinary applications, the frontmost one first, the others by ascending process
 // identifier.
-std::vector<RunningApplication> ordinaryApplicationsInOrder(
-    Platform& platform, std::optional<ProcessId> frontmost);
+std::vector<RunningApplication> ordinaryApplicationsInOrder(Platform& platform,
+                                                            std::optional<ProcessId> frontmost);
 
 }  // namespace nevo

@@ -32,8 +32,7 @@ Reply listWindows(Platform& platform) {
     return !(platform.now() < deadline) || entries.size() >= kEntryLimit;
   };
 
-  for (const RunningApplication& application :
-       ordinaryApplicationsInOrder(platform, frontmost)) {
+  for (const RunningApplication& application : ordinaryApplicationsInOrder(platform, frontmost)) {
     if (listingFull()) {
       truncated = true;
       break;

@@ -32,7 +32,7 @@ void readAll(int fd, std::string& into) {
 // then closed, unless `keepInputOpen`: then the pipe stays open until the process ends,
 // as with a host that never closes it.
 ProcessRun runBinary(const std::vector<std::string>& arguments, const std::string& input = "",
-              bool keepInputOpen = false) {
+                     bool keepInputOpen = false) {
   int in[2], out[2], err[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
@@ -95,7 +95,8 @@ TEST(Binary, AnswersEachCommandWithItsPermissionDeniedReply) {
     std::vector<std::string> arguments;
     std::string out;
   } cases[] = {
-      {{}, "{\"elements\":[],\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
+      {{},
+       "{\"elements\":[],\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
       {{"--windows"},
        "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\",\"windows\":[]}\n"},
       {{"--focus"}, "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},

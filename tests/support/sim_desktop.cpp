@@ -38,7 +38,9 @@ constexpr int kSystemWideNode = 0;
 
 // Node ---------------------------------------------------------------------------------
 
-Element Node::element() const { return desktop_->elementOf(id_); }
+Element Node::element() const {
+  return desktop_->elementOf(id_);
+}
 
 Node Node::add(std::string_view role) const {
   const int child = desktop_->newNode(id_);
@@ -175,7 +177,9 @@ SimApp* SimDesktop::findApp(ProcessId pid) {
   return nullptr;
 }
 
-SimApp& SimDesktop::app(ProcessId pid) { return *findApp(pid); }
+SimApp& SimDesktop::app(ProcessId pid) {
+  return *findApp(pid);
+}
 
 void SimDesktop::removeApp(ProcessId pid) {
   auto it = std::find_if(apps_.begin(), apps_.end(), [&](auto& a) { return a->pid_ == pid; });
@@ -384,8 +388,8 @@ AxStatus SimDesktop::performAction(const Element& element, std::string_view acti
   if (status == AxStatus::success && action == "AXRaise") {
     bringToFront(Node(this, id));
     const int appNode = data(id).parent;
-    auto owner = std::find_if(apps_.begin(), apps_.end(),
-                              [&](auto& a) { return a->node_ == appNode; });
+    auto owner =
+        std::find_if(apps_.begin(), apps_.end(), [&](auto& a) { return a->node_ == appNode; });
     if (owner != apps_.end() && (*owner)->raiseFocuses_) {
       SimApp* app = owner->get();
       const Node window(this, id);
@@ -498,7 +502,7 @@ std::optional<RunningApplication> SimDesktop::runningApplication(ProcessId pid) 
 bool SimDesktop::activate(const RunningApplication& application, unsigned options) {
   fireTimedChanges();
   log(Op::activate, -1, {}, static_cast<double>(application.processIdentifier),
-       static_cast<double>(options));
+      static_cast<double>(options));
   SimApp* app = findApp(application.processIdentifier);
   if (app == nullptr || app->terminated_ || app->refusesActivation_) return false;
   frontmost_ = app->pid_;

@@ -39,15 +39,15 @@ enum class Op {
   createApplication,
   createSystemWide,
   setTimeout,
-  read,         // copy one attribute value
-  count,        // count the values of an array attribute
-  readValues,   // copy the values of an array attribute
-  write,        // set a boolean attribute
+  read,        // copy one attribute value
+  count,       // count the values of an array attribute
+  readValues,  // copy the values of an array attribute
+  write,       // set a boolean attribute
   action,
   hitTest,
   frontmost,
   running,
-  lookup,       // running application by process identifier
+  lookup,  // running application by process identifier
   activate,
   ownPid,
   readInput,
@@ -57,10 +57,10 @@ enum class Op {
 
 struct Call {
   Op op;
-  int node = -1;         // the element's node, when the call is about an element
-  std::string name;      // attribute or action
-  double number = 0;     // count asked for, time-out, byte count, pid, date, x
-  double second = 0;     // y of a hit test
+  int node = -1;      // the element's node, when the call is about an element
+  std::string name;   // attribute or action
+  double number = 0;  // count asked for, time-out, byte count, pid, date, x
+  double second = 0;  // y of a hit test
 };
 
 // A handle to one node of the desktop's element trees, with a fluent builder.
@@ -80,13 +80,9 @@ class Node {
   const Node& role(std::string_view role) const { return set("AXRole", std::string(role)); }
   const Node& subrole(std::string_view s) const { return set("AXSubrole", std::string(s)); }
   const Node& title(std::string_view t) const { return set("AXTitle", std::string(t)); }
-  const Node& description(std::string_view d) const {
-    return set("AXDescription", std::string(d));
-  }
+  const Node& description(std::string_view d) const { return set("AXDescription", std::string(d)); }
   const Node& value(AttrValue v) const { return set("AXValue", std::move(v)); }
-  const Node& identifier(std::string_view i) const {
-    return set("AXIdentifier", std::string(i));
-  }
+  const Node& identifier(std::string_view i) const { return set("AXIdentifier", std::string(i)); }
   const Node& enabled(bool e) const { return set("AXEnabled", e); }
   const Node& minimized(bool m) const { return set("AXMinimized", m); }
   // "AXPosition" and "AXSize" of the rectangle.
@@ -115,15 +111,36 @@ class SimApp {
   ProcessId pid() const { return pid_; }
   Node node() const { return Node(desktop_, node_); }
 
-  SimApp& name(std::optional<std::string> n) { name_ = std::move(n); return *this; }
-  SimApp& bundleId(std::optional<std::string> b) { bundleId_ = std::move(b); return *this; }
-  SimApp& policy(int p) { policy_ = p; return *this; }
-  SimApp& terminated(bool t) { terminated_ = t; return *this; }
-  SimApp& refusesActivation(bool r = true) { refusesActivation_ = r; return *this; }
+  SimApp& name(std::optional<std::string> n) {
+    name_ = std::move(n);
+    return *this;
+  }
+  SimApp& bundleId(std::optional<std::string> b) {
+    bundleId_ = std::move(b);
+    return *this;
+  }
+  SimApp& policy(int p) {
+    policy_ = p;
+    return *this;
+  }
+  SimApp& terminated(bool t) {
+    terminated_ = t;
+    return *this;
+  }
+  SimApp& refusesActivation(bool r = true) {
+    refusesActivation_ = r;
+    return *this;
+  }
   // What AXRaise does: by default it makes the window the focused window at once; a
   // delay lands that change later, and `false` makes it change nothing.
-  SimApp& raiseFocuses(bool f) { raiseFocuses_ = f; return *this; }
-  SimApp& raiseFocusDelay(double seconds) { raiseFocusDelay_ = seconds; return *this; }
+  SimApp& raiseFocuses(bool f) {
+    raiseFocuses_ = f;
+    return *this;
+  }
+  SimApp& raiseFocusDelay(double seconds) {
+    raiseFocusDelay_ = seconds;
+    return *this;
+  }
 
   // A new window at the end of AXWindows, with role AXWindow, title and frame.
   Node addWindow(std::string_view title, const Rect& frame);
@@ -199,8 +216,7 @@ class SimDesktop final : public Platform {
   CountRead getAttributeValueCount(const Element& element, std::string_view name) override;
   AttributeRead copyAttributeValues(const Element& element, std::string_view name, long index,
                                     long maxCount) override;
-  AxStatus setBooleanAttribute(const Element& element, std::string_view name,
-                               bool value) override;
+  AxStatus setBooleanAttribute(const Element& element, std::string_view name, bool value) override;
   AxStatus performAction(const Element& element, std::string_view action) override;
   ElementRead copyElementAtPosition(const Element& systemWide, float x, float y) override;
   std::optional<RunningApplication> frontmostApplication() override;
@@ -230,8 +246,7 @@ class SimDesktop final : public Platform {
   NodeData& data(int id) { return nodes_.at(static_cast<std::size_t>(id)); }
   Element elementOf(int node);
   void kill(int node);
-  void log(Op op, int node = -1, std::string_view name = {}, double number = 0,
-           double second = 0);
+  void log(Op op, int node = -1, std::string_view name = {}, double number = 0, double second = 0);
   void fireTimedChanges();
   // Runs the shared part of every accessibility call on a node: time, latency, failures.
   AxStatus enterAxCall(const Element& element, Op op, std::string_view name);

@@ -20,13 +20,21 @@ Element NullPlatform::createApplicationElement(ProcessId) {
 Element NullPlatform::createSystemWideElement() {
   return Element(std::make_shared<NullElement>());
 }
-ProcessId NullPlatform::ownProcessIdentifier() { return posix::ownProcessIdentifier(); }
+ProcessId NullPlatform::ownProcessIdentifier() {
+  return posix::ownProcessIdentifier();
+}
 std::string NullPlatform::readStandardInput(std::size_t maxBytes) {
   return posix::readStandardInput(maxBytes);
 }
-WallTime NullPlatform::now() { return posix::now(); }
-void NullPlatform::runLoopUntil(WallTime date) { posix::sleepUntil(date); }
+WallTime NullPlatform::now() {
+  return posix::now();
+}
+void NullPlatform::runLoopUntil(WallTime date) {
+  posix::sleepUntil(date);
+}
 
-std::unique_ptr<Platform> makePlatform() { return std::make_unique<NullPlatform>(); }
+std::unique_ptr<Platform> makePlatform() {
+  return std::make_unique<NullPlatform>();
+}
 
 }  // namespace nevo

@@ -25,9 +25,7 @@ class NullPlatform final : public Platform {
   ElementRead copyElementAtPosition(const Element&, float, float) override { return {}; }
   std::optional<RunningApplication> frontmostApplication() override { return std::nullopt; }
   std::vector<RunningApplication> runningApplications() override { return {}; }
-  std::optional<RunningApplication> runningApplication(ProcessId) override {
-    return std::nullopt;
-  }
+  std::optional<RunningApplication> runningApplication(ProcessId) override { return std::nullopt; }
   bool activate(const RunningApplication&, unsigned) override { return false; }
   ProcessId ownProcessIdentifier() override;
   std::string readStandardInput(std::size_t maxBytes) override;

@@ -8,7 +8,9 @@
 
 namespace nevo::posix {
 
-ProcessId ownProcessIdentifier() { return static_cast<ProcessId>(::getpid()); }
+ProcessId ownProcessIdentifier() {
+  return static_cast<ProcessId>(::getpid());
+}
 
 std::string readStandardInput(std::size_t maxBytes) {
   std::string chunk(maxBytes, '\0');
