@@ -63,7 +63,9 @@ class Element {
   std::shared_ptr<const ElementImpl> impl_;
 };
 
-// The value of an attribute, as the accessibility interface hands it out.
+// The value of an attribute, as the accessibility interface hands it out. Strings are
+// UTF-8: a backend replaces what it cannot convert (a lone surrogate, say) with U+FFFD,
+// because a reply holding invalid UTF-8 cannot be written at all.
 struct Absent {
   friend bool operator==(Absent, Absent) { return true; }
 };

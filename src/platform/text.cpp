@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -76,6 +77,11 @@ bool longerThan(std::string_view text, std::size_t maxCharacters) {
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;
+  // ASCII text is its own canonical form: different ASCII strings are never equivalent.
+  const auto isAscii = [](std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+  };
+  if (isAscii(a) && isAscii(b)) return false;
   const auto da = decomposed(a);
   const auto db = decomposed(b);
   // Text that is not valid UTF-8 has no canonical form; only identical bytes match.
