@@ -90,6 +90,16 @@ void BM_CanonicalEquality(benchmark::State& state) {
 }
 BENCHMARK(BM_CanonicalEquality);
 
+// One character carrying 16000 combining marks in the reverse of canonical order (32 KB):
+// the worst title another application can hand out for its length.
+void BM_CanonicalFormOfPathologicalTitle(benchmark::State& state) {
+  std::string title = "a";
+  for (int i = 0; i < 8000; ++i) title += "\xCC\x95";
+  for (int i = 0; i < 8000; ++i) title += "\xCC\x96";
+  for (auto _ : state) benchmark::DoNotOptimize(canonicalForm(title));
+}
+BENCHMARK(BM_CanonicalFormOfPathologicalTitle)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace nevo
 

@@ -187,6 +187,15 @@ TEST_F(WindowArrayTest, TheFlagComesFromTheReportedCount) {
   EXPECT_TRUE(list.truncated);
 }
 
+TEST_F(WindowArrayTest, TakesNoMoreWindowsThanItAskedFor) {
+  addWindows(85);
+  app.node().reportCount("AXWindows", 80);
+  desktop.ignoresMaxCount = true;  // the interface hands out all 85 anyway
+  const WindowList list = fetch();
+  expectFirstWindows(list, 80);
+  EXPECT_FALSE(list.truncated);
+}
+
 TEST(WindowArray, UnreadableListsAreEmptyAndComplete) {
   struct Case {
     const char* what;

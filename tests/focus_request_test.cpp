@@ -206,6 +206,10 @@ TEST(FocusRequestInput, ChecksTheEntryFieldByFieldThenTheId) {
       {"cut short", valid.substr(0, valid.size() - 1), Outcome::invalidEntry},
       {"text after the object", valid + " x", Outcome::invalidEntry},
       {"two objects", valid + valid, Outcome::invalidEntry},
+      // The parser would stop at a NUL byte and never see what follows it.
+      {"NUL byte then garbage", valid + std::string(1, '\0') + "garbage", Outcome::invalidEntry},
+      {"NUL byte then a second entry", valid + std::string(1, '\0') + valid, Outcome::invalidEntry},
+      {"NUL byte at the end", valid + std::string(1, '\0'), Outcome::invalidEntry},
       {"trailing newline", valid + "\n", Outcome::accepted},
       {"blanks around", " \r\n" + valid + "\r\n\t ", Outcome::accepted},
       {"extra members", entryWith([](json& e) {

@@ -572,6 +572,17 @@ TEST_F(WalkTest, ChildrenThatCannotBeCountedOrCopiedEndTheDescentQuietly) {
   EXPECT_FALSE(state.truncated);
 }
 
+TEST_F(WalkTest, VisitsNoMoreChildrenThanItAskedFor) {
+  for (int i = 0; i < 5; ++i) {
+    window.add("AXButton").title("B" + std::to_string(i)).frame({10.0 * i, 10, 10, 10});
+  }
+  window.reportCount("AXChildren", 2);
+  desktop.ignoresMaxCount = true;  // the interface hands out all five anyway
+  walk();
+  EXPECT_EQ(ids(), (std::vector<std::string>{"812:w", "812:w.0", "812:w.1"}));
+  EXPECT_EQ(state.visited, 3);
+}
+
 TEST_F(WalkTest, MoreChildrenThanTheBudgetTruncateEvenWhenTheCopyFails) {
   window.reportCount("AXChildren", 600).failOp(Op::readValues, "AXChildren");
   walk();

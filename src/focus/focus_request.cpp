@@ -78,6 +78,9 @@ std::string readFocusInput(Platform& platform) {
 OrReply<FocusRequest> parseFocusRequest(std::string_view input) {
   const Reply invalid = unavailableReply(kReasonInvalidEntry);
   if (input.size() > kInputLimit) return invalid;
+  // No JSON text holds a NUL byte, and the parser would take one for the end of the input
+  // and ignore whatever follows it.
+  if (input.find('\0') != std::string_view::npos) return invalid;
   const nlohmann::json entry = nlohmann::json::parse(input, nullptr, /*allow_exceptions=*/false);
   if (!entry.is_object() || entry.empty()) return invalid;
 

@@ -69,7 +69,9 @@ void visit(Platform& platform, ObservationState& state, const Element& element,
   const ArrayValue* array = children.value.get<ArrayValue>();
   if (array == nullptr) return;
 
-  for (std::size_t i = 0; i < array->size(); ++i) {
+  // An application that hands out more children than asked for gets no more visits for it.
+  const std::size_t copied = std::min(array->size(), static_cast<std::size_t>(asked));
+  for (std::size_t i = 0; i < copied; ++i) {
     // A child that is not an element keeps its position but has nothing to visit.
     if (const Element* child = (*array)[i].get<Element>()) {
       visit(platform, state, *child, path + "." + std::to_string(i), depth + 1, pid);

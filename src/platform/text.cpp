@@ -3,9 +3,8 @@
 #include <utf8proc.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
-#include <optional>
+#include <cstddef>
+#include <vector>
 
 namespace nevo {
 namespace {
@@ -37,20 +36,16 @@ void forEachCluster(std::string_view text, OnClusterStart onClusterStart) {
   }
 }
 
-struct FreeDeleter {
-  void operator()(utf8proc_uint8_t* p) const { std::free(p); }
-};
+// A value for an invalid byte that no valid text decomposes to.
+constexpr char32_t kInvalidByteBase = 0x110000;
 
-// The canonical decomposition (NFD) of a UTF-8 string; absent when it is not valid UTF-8.
-std::optional<std::string> decomposed(std::string_view text) {
-  utf8proc_uint8_t* out = nullptr;
-  const auto length =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                   static_cast<utf8proc_ssize_t>(text.size()), &out,
-                   static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STABLE));
-  if (length < 0) return std::nullopt;
-  const std::unique_ptr<utf8proc_uint8_t, FreeDeleter> owned(out);
-  return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(length));
+int combiningClass(char32_t c) {
+  if (c >= kInvalidByteBase) return 0;
+  return utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->combining_class;
+}
+
+bool isAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
 }  // namespace
@@ -75,17 +70,60 @@ bool longerThan(std::string_view text, std::size_t maxCharacters) {
   return count > maxCharacters;
 }
 
+std::u32string canonicalForm(std::string_view text) {
+  std::u32string form;
+  form.reserve(text.size());
+  if (isAscii(text)) {
+    form.assign(text.begin(), text.end());
+    return form;
+  }
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  const auto size = static_cast<utf8proc_ssize_t>(text.size());
+  std::vector<utf8proc_int32_t> pieces(8);
+  for (utf8proc_ssize_t offset = 0; offset < size;) {
+    utf8proc_int32_t codepoint = -1;
+    const utf8proc_ssize_t length = utf8proc_iterate(bytes + offset, size - offset, &codepoint);
+    if (length < 1) {
+      form.push_back(kInvalidByteBase + bytes[offset]);
+      ++offset;
+      continue;
+    }
+    int boundary = 0;
+    const auto piecesSize = static_cast<utf8proc_ssize_t>(pieces.size());
+    utf8proc_ssize_t count = utf8proc_decompose_char(codepoint, pieces.data(), piecesSize,
+                                                     UTF8PROC_DECOMPOSE, &boundary);
+    if (count > piecesSize) {
+      pieces.resize(static_cast<std::size_t>(count));
+      count =
+          utf8proc_decompose_char(codepoint, pieces.data(), count, UTF8PROC_DECOMPOSE, &boundary);
+    }
+    for (utf8proc_ssize_t i = 0; i < count; ++i) {
+      form.push_back(static_cast<char32_t>(pieces[static_cast<std::size_t>(i)]));
+    }
+    offset += length;
+  }
+  // Canonical ordering: each run of combining marks sorted by combining class, marks of
+  // one class keeping their order.
+  for (std::size_t i = 0; i < form.size();) {
+    if (combiningClass(form[i]) == 0) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < form.size() && combiningClass(form[end]) != 0) ++end;
+    std::stable_sort(form.begin() + static_cast<std::ptrdiff_t>(i),
+                     form.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
+    i = end;
+  }
+  return form;
+}
+
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;
   // ASCII text is its own canonical form: different ASCII strings are never equivalent.
-  const auto isAscii = [](std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
-  };
   if (isAscii(a) && isAscii(b)) return false;
-  const auto da = decomposed(a);
-  const auto db = decomposed(b);
-  // Text that is not valid UTF-8 has no canonical form; only identical bytes match.
-  return da && db && *da == *db;
+  return canonicalForm(a) == canonicalForm(b);
 }
 
 }  // namespace nevo

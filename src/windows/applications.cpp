@@ -19,15 +19,18 @@ std::string applicationName(const RunningApplication& application) {
 WindowList windowArray(Platform& platform, const Element& applicationElement, long limit) {
   const CountRead count = platform.getAttributeValueCount(applicationElement, "AXWindows");
   if (count.status != AxStatus::success || count.count < 1) return {};
-  const AttributeRead values = platform.copyAttributeValues(applicationElement, "AXWindows", 0,
-                                                            std::min(count.count, limit));
+  const long asked = std::min(count.count, limit);
+  const AttributeRead values =
+      platform.copyAttributeValues(applicationElement, "AXWindows", 0, asked);
   if (values.status != AxStatus::success) return {};
   const ArrayValue* array = values.value.get<ArrayValue>();
   if (array == nullptr) return {};
+  // More values than asked for are not taken: a window index stays below the limit.
+  const std::size_t taken = std::min(array->size(), static_cast<std::size_t>(asked));
   WindowList list;
-  list.windows.reserve(array->size());
-  for (const AttrValue& value : *array) {
-    const Element* window = value.get<Element>();
+  list.windows.reserve(taken);
+  for (std::size_t i = 0; i < taken; ++i) {
+    const Element* window = (*array)[i].get<Element>();
     list.windows.push_back(window != nullptr ? std::optional<Element>(*window) : std::nullopt);
   }
   list.truncated = count.count > limit;

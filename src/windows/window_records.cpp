@@ -5,9 +5,15 @@
 
 namespace nevo {
 
+WindowIdentity::WindowIdentity(std::string windowTitle, const Rect& windowFrame, bool isMinimized)
+    : title(std::move(windowTitle)),
+      frame(windowFrame),
+      minimized(isMinimized),
+      canonicalTitle_(canonicalForm(title)) {}
+
 bool operator==(const WindowIdentity& a, const WindowIdentity& b) {
   return a.minimized == b.minimized && rectsEqual(a.frame, b.frame) &&
-         canonicallyEqual(a.title, b.title);
+         a.canonicalTitle_ == b.canonicalTitle_;
 }
 
 std::optional<std::string> windowTitle(Platform& platform, const Element& window) {

@@ -21,13 +21,20 @@ namespace nevo {
 // longer one makes the window unusable.
 inline constexpr std::size_t kTitleLimit = 4096;
 
-struct WindowIdentity {
-  std::string title;
-  Rect frame;
-  bool minimized = false;
+class WindowIdentity {
+ public:
+  WindowIdentity(std::string windowTitle, const Rect& windowFrame, bool isMinimized);
+
+  const std::string title;
+  const Rect frame;
+  const bool minimized;
 
   // Canonically equivalent titles, exactly equal frames, equal minimized flags.
   friend bool operator==(const WindowIdentity& a, const WindowIdentity& b);
+
+ private:
+  // Taken once: the listing compares every identity of an application with every other.
+  std::u32string canonicalTitle_;
 };
 
 struct WindowRecord {

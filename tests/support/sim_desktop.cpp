@@ -359,7 +359,8 @@ AttributeRead SimDesktop::copyAttributeValues(const Element& element, std::strin
   if (read.status == AxStatus::success) {
     if (auto values = arrayOf(simElement(element).node, name)) {
       ArrayValue array;
-      for (long i = index; i < static_cast<long>(values->size()) && i < index + maxCount; ++i) {
+      const long end = ignoresMaxCount ? static_cast<long>(values->size()) : index + maxCount;
+      for (long i = index; i < static_cast<long>(values->size()) && i < end; ++i) {
         array.push_back(elementOf((*values)[static_cast<std::size_t>(i)]));
       }
       read.value = std::move(array);

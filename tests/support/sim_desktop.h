@@ -180,6 +180,9 @@ class SimDesktop final : public Platform {
   double clock = 1000.0;  // virtual wall-clock seconds
   double defaultLatency = 0;
   float defaultTimeout = 6.0f;  // the platform's own messaging time-out
+  // A misbehaving interface that hands out every value of an array attribute, whatever
+  // maximum count it was asked for.
+  bool ignoresMaxCount = false;
 
   // A regular, running application with that name and bundle id "com.example.<pid>".
   SimApp& addApp(ProcessId pid, std::optional<std::string> name);
