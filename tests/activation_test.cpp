@@ -40,7 +40,7 @@ struct Scene {
   // What target resolution hands over for `window`; the log starts afterwards.
   FocusTarget target(const Node& window, bool isMinimized) {
     FocusTarget t{desktop.runningApplication(321).value(), applicationElement(desktop, 321),
-                  window.element(), 321, isMinimized};
+                  window.element(), isMinimized};
     desktop.clearCalls();
     return t;
   }

@@ -121,7 +121,6 @@ TEST(ResolveTarget, FindsTheListedWindow) {
     EXPECT_TRUE(target.window == expected.element());
     EXPECT_TRUE(target.applicationElement == e.app().node().element());
     EXPECT_EQ(target.application.processIdentifier, 321);
-    EXPECT_EQ(target.pid, 321);
     EXPECT_EQ(target.isMinimized, c.minimized);
     EXPECT_FALSE(e.changedTheScreen());
 

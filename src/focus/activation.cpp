@@ -6,7 +6,8 @@ namespace nevo {
 namespace {
 
 bool focusConfirmed(Platform& platform, const FocusTarget& target) {
-  return windowHasFocus(platform, target.pid, target.applicationElement, target.window) &&
+  return windowHasFocus(platform, target.application.processIdentifier, target.applicationElement,
+                        target.window) &&
          !windowMinimized(platform, target.window);
 }
 

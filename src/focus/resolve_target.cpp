@@ -53,7 +53,7 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
   }
   if (wasFocused != request.isFrontmost) return unavailableReply(kReasonStateChanged);
 
-  return FocusTarget{*application, element, *target, request.pid, request.isMinimized};
+  return FocusTarget{*application, element, *target, request.isMinimized};
 }
 
 }  // namespace nevo

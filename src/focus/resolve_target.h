@@ -26,7 +26,6 @@ struct FocusTarget {
   RunningApplication application;
   Element applicationElement;  // with the application time-out set
   Element window;
-  ProcessId pid = 0;
   bool isMinimized = false;
 };
 

@@ -94,14 +94,6 @@ Node SimApp::addWindow(std::string_view title, const Rect& frame) {
   return window;
 }
 
-Node SimApp::addDetachedNode(std::string_view role) {
-  const int id = desktop_->newNode(-1);
-  desktop_->data(id).parent = node_;
-  Node n(desktop_, id);
-  n.role(role);
-  return n;
-}
-
 void SimApp::closeWindow(const Node& window) {
   auto& children = desktop_->data(node_).children;
   children.erase(std::remove(children.begin(), children.end(), window.id()), children.end());

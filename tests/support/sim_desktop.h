@@ -144,8 +144,6 @@ class SimApp {
 
   // A new window at the end of AXWindows, with role AXWindow, title and frame.
   Node addWindow(std::string_view title, const Rect& frame);
-  // A window node that is not one of AXWindows (a sheet, a floating panel).
-  Node addDetachedNode(std::string_view role);
   // Removes a window from AXWindows (it closed); its references become invalid.
   void closeWindow(const Node& window);
   std::vector<Node> windows() const;
