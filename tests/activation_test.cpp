@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "sim_desktop.h"
 #include "windows/applications.h"
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <utility>
 
 #include "sim_desktop.h"
 
@@ -70,7 +72,7 @@ TEST_F(AttributesTest, TextCutsStringsAndWritesNumbersAndBooleans) {
   EXPECT_EQ(text(desktop, field.element(), "AXValue"), "");
 }
 
-TEST_F(AttributesTest, BoundsReadsPositionThenSize) {
+TEST_F(AttributesTest, BoundsReadsPositionAndSizeInOneRequest) {
   field.frame({10.5, -20.25, 0, 30});
   const auto frame = bounds(desktop, field.element());
   ASSERT_TRUE(frame.has_value());
@@ -79,6 +81,7 @@ TEST_F(AttributesTest, BoundsReadsPositionThenSize) {
   EXPECT_EQ(frame->width, 0);  // zero sizes are for callers to reject
   EXPECT_EQ(frame->height, 30);
   EXPECT_EQ(desktop.readsOf(field), (std::vector<std::string>{"AXPosition", "AXSize"}));
+  EXPECT_EQ(desktop.callsOf(sim::Op::readBatch).size(), 1u);
 }
 
 TEST_F(AttributesTest, BoundsIsAbsentForUnusableFrames) {
@@ -105,10 +108,44 @@ TEST_F(AttributesTest, BoundsIsAbsentForUnusableFrames) {
   EXPECT_FALSE(bounds(desktop, field.element()).has_value());
 }
 
-TEST_F(AttributesTest, BoundsDoesNotAskForTheSizeAfterAFailedPosition) {
-  field.frame({1, 2, 3, 4}).fail("AXPosition");
-  EXPECT_FALSE(bounds(desktop, field.element()).has_value());
-  EXPECT_EQ(desktop.readsOf(field), std::vector<std::string>{"AXPosition"});
+TEST_F(AttributesTest, BatchKeepsEachAttributesOwnFailure) {
+  field.title("Name").frame({1, 2, 3, 4}).fail("AXValue");
+  static constexpr std::string_view kNames[] = {"AXTitle", "AXValue", "AXNoSuchThing", "AXSize"};
+  const std::vector<AttrValue> values = attributes(desktop, field.element(), kNames);
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(text(values[0]), "Name");
+  EXPECT_TRUE(values[1].absent());
+  EXPECT_TRUE(values[2].absent());
+  ASSERT_NE(values[3].get<SizeValue>(), nullptr);
+  EXPECT_EQ(values[3].get<SizeValue>()->width, 3);
+  EXPECT_EQ(desktop.callsOf(sim::Op::readBatch).size(), 1u);
+  EXPECT_EQ(desktop.callsOf(sim::Op::read).size(), 0u);
+}
+
+TEST_F(AttributesTest, BatchThatTimesOutFailsEveryAttributeAtTheCostOfOneTimeOut) {
+  field.title("Name").frame({1, 2, 3, 4}).latency("AXSize", 0.5);
+  const Element element = field.element();
+  desktop.setMessagingTimeout(element, 0.2f);
+  const double start = desktop.clock;
+  static constexpr std::string_view kNames[] = {"AXTitle", "AXPosition", "AXSize"};
+  const std::vector<AttrValue> values = attributes(desktop, element, kNames);
+  ASSERT_EQ(values.size(), 3u);
+  for (const AttrValue& value : values) EXPECT_TRUE(value.absent());
+  EXPECT_DOUBLE_EQ(desktop.clock - start, 0.2f);
+  EXPECT_FALSE(bounds(desktop, element).has_value());
+}
+
+TEST_F(AttributesTest, ValuesAlreadyReadFollowTheSameRules) {
+  EXPECT_EQ(text(AttrValue(std::string(301, 'x'))), std::string(300, 'x'));
+  EXPECT_EQ(text(AttrValue(true)), "1");
+  EXPECT_EQ(text(AttrValue(sim::number(0.5))), "0.5");
+  EXPECT_EQ(text(AttrValue(PointValue{1, 2})), "");
+  EXPECT_EQ(booleanValue(AttrValue(false)), false);
+  EXPECT_EQ(booleanValue(AttrValue(sim::number(1))), std::nullopt);
+  EXPECT_FALSE(bounds(AttrValue(PointValue{0, 0}), AttrValue()).has_value());
+  const auto frame = bounds(AttrValue(PointValue{-1, 2}), AttrValue(SizeValue{3, -4}));
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_EQ(frame->height, -4);
 }
 
 TEST(Rect, WritesMagnitudesOfTheSizeAndTheOriginAsStored) {
@@ -122,6 +159,29 @@ TEST(Rect, EqualityIsExact) {
   EXPECT_FALSE(rectsEqual({0, 0, 100, 50}, {0, 0, 100, 51}));
   // As the platform compares them: rectangles taken as standardised.
   EXPECT_TRUE(rectsEqual({10, 10, -5, 5}, {5, 10, 5, 5}));
+}
+
+TEST_F(AttributesTest, AnElementBuiltFromNothingEqualsNothingAndFailsEveryRequest) {
+  const Element nothing(nullptr);
+  EXPECT_FALSE(nothing == nothing);
+  EXPECT_FALSE(nothing == window.element());
+  EXPECT_FALSE(window.element() == nothing);
+  EXPECT_TRUE(attribute(desktop, nothing, "AXTitle").absent());
+  EXPECT_FALSE(bounds(desktop, nothing).has_value());
+  EXPECT_EQ(desktop.getAttributeValueCount(nothing, "AXChildren").status,
+            AxStatus::invalidElement);
+
+  // A moved-from element still refers to its object.
+  Element original = window.element();
+  const Element taken = std::move(original);
+  EXPECT_TRUE(original == taken);  // NOLINT(bugprone-use-after-move): the point of the test
+}
+
+TEST(SimDesktopTest, NamingAnApplicationThatIsNotThereFailsTheTest) {
+  SimDesktop desktop;
+  desktop.addApp(812, "Notes");
+  EXPECT_NO_THROW(desktop.app(812));
+  EXPECT_THROW(desktop.app(813), std::invalid_argument);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "sim_desktop.h"
 
 namespace nevo {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "focus/focus_window.h"
 #include "sim_desktop.h"
 

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "sim_desktop.h"
 
 namespace nevo {

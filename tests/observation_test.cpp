@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "sim_desktop.h"
 
 namespace nevo {
@@ -31,6 +31,7 @@ std::vector<std::string> describeCalls(const SimDesktop& desktop,
       {Op::createSystemWide, "createSystemWide"},
       {Op::setTimeout, "setTimeout"},
       {Op::read, "read"},
+      {Op::readBatch, "batch"},
       {Op::count, "count"},
       {Op::readValues, "readValues"},
       {Op::hitTest, "hitTest"},
@@ -43,6 +44,7 @@ std::vector<std::string> describeCalls(const SimDesktop& desktop,
     std::string line = op != ops.end() ? op->second : "unexpected";
     if (const auto label = labels.find(c.node); label != labels.end()) line += "@" + label->second;
     if (!c.name.empty()) line += " " + c.name;
+    for (std::size_t i = 0; i < c.names.size(); ++i) line += (i == 0 ? " " : ",") + c.names[i];
     lines.push_back(line);
   }
   return lines;
@@ -88,28 +90,19 @@ TEST_F(ObservationTest, RunsItsStepsInOrderAndReportsTheSnapshot) {
                                                 "createApplication",
                                                 "setTimeout@app",
                                                 "read@app AXFocusedWindow",
-                                                "read@w AXPosition",
-                                                "read@w AXSize",
+                                                "batch@w AXPosition,AXSize",
                                                 "createSystemWide@system",
                                                 "setTimeout@system",
                                                 "read@app AXFocusedUIElement",
                                                 "now",  // the deadline
                                                 "now",  // the walk's first visit
-                                                "read@w AXRole",
-                                                "read@w AXSubrole",
-                                                "read@w AXProtectedContent",
-                                                "read@w AXTitle",
-                                                "read@w AXDescription",
-                                                "read@w AXValue",
-                                                "read@w AXPosition",
-                                                "read@w AXSize",
-                                                "read@w AXEnabled",
-                                                "read@w AXIdentifier",
+                                                "batch@w AXRole,AXSubrole,AXProtectedContent,"
+                                                "AXPosition,AXSize,AXEnabled,AXIdentifier",
+                                                "batch@w AXTitle,AXDescription,AXValue",
                                                 "hitTest@system",
                                                 "count@w AXChildren",
                                                 "frontmost",
-                                                "read@app AXFocusedWindow",
-                                                "read@app AXFocusedUIElement",
+                                                "batch@app AXFocusedWindow,AXFocusedUIElement",
                                                 "read@w AXTitle",
                                             }));
   for (const sim::Call& c : desktop.callsOf(Op::setTimeout)) EXPECT_EQ(c.number, 0.2f);
@@ -170,10 +163,11 @@ TEST_F(ObservationTest, DeniedRunTouchesNothingElse) {
   EXPECT_EQ(desktop.calls()[0].op, Op::trusted);
 }
 
-TEST_F(ObservationTest, UnreadablePositionLeavesTheSizeUnread) {
+TEST_F(ObservationTest, UnreadablePositionEndsTheRunAfterOneFrameRequest) {
   window.fail("AXPosition");
-  observe(desktop);
-  EXPECT_EQ(desktop.readsOf(window), (std::vector<std::string>{"AXPosition"}));
+  EXPECT_EQ(observe(desktop), failure("unavailable", kReasonNoWindowInformation));
+  EXPECT_EQ(desktop.readsOf(window), (std::vector<std::string>{"AXPosition", "AXSize"}));
+  EXPECT_EQ(desktop.callsOf(Op::readBatch).size(), 1u);
 }
 
 TEST_F(ObservationTest, ChangesDuringTheWalkDiscardTheSnapshot) {
@@ -289,8 +283,9 @@ TEST_F(ObservationTest, DeadlinePassedBeforeTheWalkKeepsOnlyTheFocusedRecord) {
   const Node field = window.add("AXTextField").title("Search").frame({10, 10, 200, 30});
   const Node button = window.add("AXButton").title("OK").frame({10, 50, 80, 30});
   app.focusElement(field);
-  // Every request takes 0.19 s: the focused element's eleven requests use up the 1.8 s.
-  desktop.defaultLatency = 0.19;
+  // The focused element's hit test (the sixth request: focused window, its frame, focused
+  // element, the element's two batches, the hit test) ends after the deadline.
+  desktop.afterAxCalls(6, [&] { desktop.clock += kObservationWalkSeconds; });
   const Reply reply = observe(desktop);
 
   EXPECT_EQ(reply["status"], "available");
@@ -298,6 +293,78 @@ TEST_F(ObservationTest, DeadlinePassedBeforeTheWalkKeepsOnlyTheFocusedRecord) {
   EXPECT_EQ(reply["truncated"], true);
   EXPECT_FALSE(desktop.wasRead(window, "AXRole"));
   EXPECT_FALSE(desktop.touched(button));
+}
+
+TEST_F(ObservationTest, ReadsAnElementThatGetsNoRecordInAtMostFourRequests) {
+  // 20 groups of 15 unnamed images: 321 elements, none of them but the window recorded.
+  // They fill the window's top, so that its hit test finds the window itself.
+  std::vector<Node> tree = {window};
+  for (int g = 0; g < 20; ++g) {
+    const Node group = window.add("AXGroup").frame({0, g * 10.0, 800, 10});
+    tree.push_back(group);
+    for (int i = 0; i < 15; ++i) {
+      tree.push_back(group.add("AXImage").frame({i * 50.0, g * 10.0, 40, 8}));
+    }
+  }
+  const Reply reply = observe(desktop);
+  ASSERT_EQ(reply["status"], "available");
+  EXPECT_EQ(reply["truncated"], false);
+  EXPECT_EQ(ids(reply), (std::vector<std::string>{"812:w"}));
+
+  std::map<int, int> requests;
+  for (const sim::Call& c : desktop.calls()) {
+    if (c.op == Op::read || c.op == Op::readBatch || c.op == Op::count ||
+        c.op == Op::readValues) {
+      ++requests[c.node];
+    }
+  }
+  for (const Node& element : tree) {
+    if (element == window) continue;  // the window is recorded, and read again at the end
+    EXPECT_LE(requests[element.id()], 4) << "node " << element.id();
+  }
+  // Two batches, a count and (for the groups) a copy of the children.
+  EXPECT_EQ(requests[tree[1].id()], 4);
+  EXPECT_EQ(requests[tree[2].id()], 3);
+}
+
+TEST(ObservationProtection, NoProtectedTextIsRequestedOrReported) {
+  const std::string marker = "hunter2-marker";
+  struct Case {
+    const char* what;
+    std::string role;
+    std::optional<std::string> subrole;
+    bool protectedContent;
+    bool focused;
+    bool recorded;  // in the role table, or focused
+  } cases[] = {
+      {"secure text field", "AXTextField", "AXSecureTextField", false, false, true},
+      {"focused secure text field", "AXTextField", "AXSecureTextField", false, true, true},
+      {"secure subrole on a group", "AXGroup", "AXSecureTextField", false, false, false},
+      {"protected text area", "AXTextArea", std::nullopt, true, false, true},
+      {"protected group", "AXGroup", std::nullopt, true, false, false},
+      {"focused protected group", "AXGroup", std::nullopt, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimDesktop desktop;
+    sim::SimApp& app = desktop.addApp(812, "Notes");
+    const Node window = app.addWindow("Notes", {0, 0, 800, 600});
+    const Node element = window.add(c.role);
+    if (c.subrole) element.subrole(*c.subrole);
+    if (c.protectedContent) element.set("AXProtectedContent", true);
+    element.title(marker).description(marker).value(std::string(marker)).frame({10, 10, 200, 30});
+    element.add("AXStaticText").value(std::string(marker)).frame({12, 12, 50, 20});
+    app.focusWindow(window);
+    if (c.focused) app.focusElement(element);
+    desktop.setFrontmost(812);
+
+    const std::string line = *serializeReply(observe(desktop));
+    EXPECT_EQ(line.find("\"protected\":true") != std::string::npos, c.recorded) << line;
+    EXPECT_EQ(line.find(marker), std::string::npos) << line;
+    for (const char* attribute : {"AXTitle", "AXDescription", "AXValue"}) {
+      EXPECT_FALSE(desktop.wasRead(element, attribute)) << attribute;
+    }
+  }
 }
 
 // A compose window with most kinds of element, written out as the exact line the host reads.

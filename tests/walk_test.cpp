@@ -21,6 +21,8 @@ std::string opName(Op op) {
   switch (op) {
     case Op::read:
       return "read";
+    case Op::readBatch:
+      return "batch";
     case Op::count:
       return "count";
     case Op::readValues:
@@ -40,7 +42,10 @@ std::string opName(Op op) {
 std::vector<std::string> callsOn(const SimDesktop& desktop, const Node& node) {
   std::vector<std::string> calls;
   for (const sim::Call& c : desktop.calls()) {
-    if (c.node == node.id()) calls.push_back(opName(c.op) + " " + c.name);
+    if (c.node != node.id()) continue;
+    std::string line = opName(c.op) + " " + c.name;
+    for (std::size_t i = 0; i < c.names.size(); ++i) line += (i == 0 ? "" : ",") + c.names[i];
+    calls.push_back(line);
   }
   return calls;
 }
@@ -53,11 +58,13 @@ bool hitTestedAt(const SimDesktop& desktop, double x, double y) {
   return false;
 }
 
-// The reads of a fully evaluated element that is not protected, up to its identifier.
-const std::vector<std::string> kQualifyingReads = {
-    "read AXRole",        "read AXSubrole",   "read AXProtectedContent", "read AXTitle",
-    "read AXDescription", "read AXValue",     "read AXPosition",         "read AXSize",
-    "read AXEnabled",     "read AXIdentifier"};
+// The first request about every element: what decides protection, frame and record.
+const std::string kDecidingBatch =
+    "batch AXRole,AXSubrole,AXProtectedContent,AXPosition,AXSize,AXEnabled,AXIdentifier";
+// The second, only for an element with a visible frame that is not protected.
+const std::string kTextBatch = "batch AXTitle,AXDescription,AXValue";
+// The reads of a fully evaluated element that is not protected.
+const std::vector<std::string> kQualifyingReads = {kDecidingBatch, kTextBatch};
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -69,36 +76,34 @@ class WalkTest : public ::testing::Test {
   SimDesktop desktop;
   sim::SimApp& app = desktop.addApp(kPid, "Notes");
   Node window = app.addWindow("Notes", {0, 0, 800, 600});
-  ObservationState state;
+  std::optional<ObservationState> state;
 
   // Sets the state up as the observation does right before its walk.
   void begin(const Node& focus = Node()) {
-    state = ObservationState{};
-    state.application = app.node().element();
-    state.system = desktop.createSystemWideElement();
-    desktop.setMessagingTimeout(*state.system, kObservationTimeout);
-    if (focus.id() >= 0) state.focused = focus.element();
-    state.deadline = desktop.now() + kObservationWalkSeconds;
-    state.roles = &roleTable();
+    const Element system = desktop.createSystemWideElement();
+    desktop.setMessagingTimeout(system, kObservationTimeout);
+    state.emplace(app.node().element(), system,
+                  focus.id() >= 0 ? std::optional<Element>(focus.element()) : std::nullopt,
+                  desktop.now() + kObservationWalkSeconds);
   }
 
   // The focused element's record, then the walk of `start` from "w".
   void walk(const Node& focus = Node()) { walkWindow(window, focus); }
   void walkWindow(const Node& start, const Node& focus = Node()) {
     begin(focus);
-    if (state.focused) appendElement(desktop, state, *state.focused, "focus", kPid);
-    visit(desktop, state, start.element(), "w", 0, kPid);
+    if (state->focused) appendElement(desktop, *state, *state->focused, "focus", kPid);
+    visit(desktop, *state, start.element(), "w", 0, kPid);
   }
 
   std::vector<std::string> ids() const {
     std::vector<std::string> result;
-    for (const Reply& record : state.elements) result.push_back(record["id"]);
+    for (const Reply& record : state->elements) result.push_back(record["id"]);
     return result;
   }
 
   // The record with the id "812:<path>".
   Reply recordOf(const std::string& path) const {
-    for (const Reply& record : state.elements) {
+    for (const Reply& record : state->elements) {
       if (record["id"] == std::to_string(kPid) + ":" + path) return record;
     }
     ADD_FAILURE() << "no record " << path;
@@ -118,8 +123,8 @@ TEST_F(WalkTest, ReadsAnElementInOrderAndBuildsItsRecord) {
     "enabled": true, "focused": false, "hasValue": false, "hittable": true,
     "id": "812:w.0", "identifier": "save", "name": "Save", "protected": false,
     "role": "button", "value": ""})"));
-  EXPECT_FALSE(state.truncated);
-  EXPECT_EQ(state.visited, 2);
+  EXPECT_FALSE(state->truncated);
+  EXPECT_EQ(state->visited, 2);
 }
 
 TEST_F(WalkTest, EveryTableRoleIsReportedAndQualifies) {
@@ -315,10 +320,8 @@ TEST_F(WalkTest, SecureTextFieldIsNeverReadAndNeverWalked) {
       field.add("AXStaticText").value(std::string("hunter2")).frame({100, 100, 50, 30});
   walk();
 
-  // The subrole decides: no protected-content read, no texts, no hit test, no children.
-  EXPECT_EQ(callsOn(desktop, field),
-            (std::vector<std::string>{"read AXRole", "read AXSubrole", "read AXPosition",
-                                      "read AXSize", "read AXEnabled", "read AXIdentifier"}));
+  // One request, with no texts in it; no hit test, no children.
+  EXPECT_EQ(callsOn(desktop, field), (std::vector<std::string>{kDecidingBatch}));
   EXPECT_FALSE(desktop.touched(inner));
   EXPECT_FALSE(hitTestedAt(desktop, 200, 115));
   EXPECT_EQ(recordOf("w.0"), Reply::parse(R"({
@@ -341,9 +344,7 @@ TEST_F(WalkTest, ProtectedContentHidesTextsAndSubtree) {
   plain.set("AXProtectedContent", sim::number(1));
   walk();
 
-  EXPECT_EQ(callsOn(desktop, vault),
-            (std::vector<std::string>{"read AXRole", "read AXSubrole", "read AXProtectedContent",
-                                      "read AXPosition", "read AXSize"}));
+  EXPECT_EQ(callsOn(desktop, vault), (std::vector<std::string>{kDecidingBatch}));
   EXPECT_FALSE(desktop.touched(vaultChild));
   for (const char* attribute : {"AXTitle", "AXDescription", "AXValue"}) {
     EXPECT_FALSE(desktop.wasRead(notes, attribute)) << attribute;
@@ -374,7 +375,7 @@ TEST_F(WalkTest, FocusedProtectedElementIsRecordedButNotWalked) {
 }
 
 TEST_F(WalkTest, ReadsOnlyWhatTheDecisionNeeds) {
-  // Its position fails: no size read, no record, but its children are walked.
+  // Its position fails: no record and so no texts asked for, but its children are walked.
   const Node unplaced = window.add("AXButton").title("Lost").frame({10, 10, 50, 20});
   unplaced.fail("AXPosition");
   const Node unplacedChild = unplaced.add("AXButton").title("Found").frame({10, 40, 50, 20});
@@ -385,15 +386,10 @@ TEST_F(WalkTest, ReadsOnlyWhatTheDecisionNeeds) {
       window.add("AXButton").title("Later").enabled(false).frame({500, 10, 60, 20});
   walk();
 
-  EXPECT_EQ(
-      callsOn(desktop, unplaced),
-      (std::vector<std::string>{"read AXRole", "read AXSubrole", "read AXProtectedContent",
-                                "read AXTitle", "read AXDescription", "read AXValue",
-                                "read AXPosition", "count AXChildren", "readValues AXChildren"}));
+  EXPECT_EQ(callsOn(desktop, unplaced),
+            (std::vector<std::string>{kDecidingBatch, "count AXChildren", "readValues AXChildren"}));
   EXPECT_EQ(callsOn(desktop, group),
-            (std::vector<std::string>{"read AXRole", "read AXSubrole", "read AXProtectedContent",
-                                      "read AXTitle", "read AXDescription", "read AXValue",
-                                      "read AXPosition", "read AXSize", "count AXChildren"}));
+            (std::vector<std::string>{kDecidingBatch, kTextBatch, "count AXChildren"}));
   EXPECT_EQ(callsOn(desktop, disabled), concat(kQualifyingReads, {"count AXChildren"}));
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w", "812:w.0.0", "812:w.2"}));
   EXPECT_TRUE(desktop.touched(unplacedChild));
@@ -412,14 +408,13 @@ TEST_F(WalkTest, FocusedElementGetsOneRecordFirstAndItsChildrenAreWalked) {
   walk(field);
 
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:focus", "812:w", "812:w.0.0.0", "812:w.1"}));
-  EXPECT_TRUE(state.includedFocusedElement);
+  EXPECT_TRUE(state->includedFocusedElement);
   EXPECT_EQ(recordOf("focus")["focused"], true);
   EXPECT_EQ(recordOf("w")["focused"], false);
-  // The walk's second encounter reads only what the protected flag needs, then descends.
+  // The walk's second encounter asks for no texts, then descends.
   EXPECT_EQ(callsOn(desktop, field),
-            concat(kQualifyingReads, {"read AXRole", "read AXSubrole", "read AXProtectedContent",
-                                      "count AXChildren", "readValues AXChildren"}));
-  EXPECT_EQ(state.visited, 5);  // the second encounter counts; the evaluation before does not
+            concat(kQualifyingReads, {kDecidingBatch, "count AXChildren", "readValues AXChildren"}));
+  EXPECT_EQ(state->visited, 5);  // the second encounter counts; the evaluation before does not
 }
 
 TEST_F(WalkTest, FocusedWindowIsRecordedOnceAsFocus) {
@@ -433,14 +428,14 @@ TEST_F(WalkTest, FocusedElementWithoutFrameIsEvaluatedAgainByTheWalk) {
   const Node field = window.add("AXTextField").title("Name");
   window.add("AXButton").title("OK").frame({300, 400, 60, 30});
   begin(field);
-  EXPECT_FALSE(appendElement(desktop, state, field.element(), "focus", kPid));
-  EXPECT_TRUE(state.elements.empty());
-  EXPECT_FALSE(state.includedFocusedElement);
+  EXPECT_FALSE(appendElement(desktop, *state, field.element(), "focus", kPid));
+  EXPECT_TRUE(state->elements.empty());
+  EXPECT_FALSE(state->includedFocusedElement);
 
   field.frame({10, 10, 200, 30});  // laid out by the time the walk reaches it
-  visit(desktop, state, window.element(), "w", 0, kPid);
+  visit(desktop, *state, window.element(), "w", 0, kPid);
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w", "812:focus", "812:w.1"}));
-  EXPECT_TRUE(state.includedFocusedElement);
+  EXPECT_TRUE(state->includedFocusedElement);
 }
 
 TEST_F(WalkTest, IdsFollowThePreOrderOfTheWalk) {
@@ -460,8 +455,8 @@ TEST_F(WalkTest, IdsFollowThePreOrderOfTheWalk) {
 
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w.0.0", "812:w.0.1.0", "812:w.0.2", "812:w.1",
                                              "812:w.2.0"}));
-  EXPECT_EQ(state.visited, 9);
-  EXPECT_FALSE(state.truncated);
+  EXPECT_EQ(state->visited, 9);
+  EXPECT_FALSE(state->truncated);
 }
 
 TEST_F(WalkTest, AsksOnlyForTheChildrenItMayStillVisit) {
@@ -472,8 +467,8 @@ TEST_F(WalkTest, AsksOnlyForTheChildrenItMayStillVisit) {
   const auto copies = desktop.callsOf(Op::readValues);
   ASSERT_EQ(copies.size(), 1u);
   EXPECT_EQ(copies[0].number, 499);  // its own visit already counts
-  EXPECT_EQ(state.visited, 500);
-  EXPECT_TRUE(state.truncated);
+  EXPECT_EQ(state->visited, 500);
+  EXPECT_TRUE(state->truncated);
   EXPECT_TRUE(desktop.touched(children[498]));
   EXPECT_FALSE(desktop.touched(children[499]));
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w"}));
@@ -494,8 +489,8 @@ TEST_F(WalkTest, ChildRequestShrinksWithTheVisitsAlreadyMade) {
   for (const sim::Call& c : desktop.callsOf(Op::readValues)) asked.push_back(c.number);
   // The window (1 visit), the first group (2) and its 300 children, the second group (303).
   EXPECT_EQ(asked, (std::vector<double>{2, 300, 197}));
-  EXPECT_EQ(state.visited, 500);
-  EXPECT_TRUE(state.truncated);
+  EXPECT_EQ(state->visited, 500);
+  EXPECT_TRUE(state->truncated);
   EXPECT_TRUE(desktop.touched(second[196]));
   EXPECT_FALSE(desktop.touched(second[197]));
 }
@@ -520,11 +515,11 @@ TEST_F(WalkTest, RecordBudgetCutsTheWalk) {
       buttons.push_back(start.add("AXButton").title("Item").frame({10, 10, 50, 20}));
     }
     walkWindow(start, c.focusedInside ? buttons[10] : Node());
-    EXPECT_EQ(state.elements.size(), c.records);
-    EXPECT_EQ(state.truncated, c.truncated);
+    EXPECT_EQ(state->elements.size(), c.records);
+    EXPECT_EQ(state->truncated, c.truncated);
     if (c.buttons == 200) {
       // Window, focused element and 158 others, or window and 159 buttons: w.158 is last.
-      EXPECT_EQ(state.elements.back()["id"], "812:w.158");
+      EXPECT_EQ(state->elements.back()["id"], "812:w.158");
       EXPECT_FALSE(desktop.touched(buttons[159]));
     }
   }
@@ -543,10 +538,10 @@ TEST_F(WalkTest, DepthLimitCutsOnlyTheDeepBranch) {
 
   std::string deepest = "w";
   for (int depth = 1; depth <= 24; ++depth) deepest += ".0";
-  EXPECT_EQ(state.elements.size(), 26u);  // the window, depths 1 to 24, and the later sibling
-  EXPECT_EQ(state.elements[24]["id"], "812:" + deepest);
-  EXPECT_EQ(state.elements.back()["id"], "812:w.1");
-  EXPECT_TRUE(state.truncated);
+  EXPECT_EQ(state->elements.size(), 26u);  // the window, depths 1 to 24, and the later sibling
+  EXPECT_EQ(state->elements[24]["id"], "812:" + deepest);
+  EXPECT_EQ(state->elements.back()["id"], "812:w.1");
+  EXPECT_TRUE(state->truncated);
   // Depth 24 still has its children counted and copied; depth 25 is never read.
   const auto depth24 = callsOn(desktop, chain[23]);
   EXPECT_EQ(depth24.back(), "readValues AXChildren");
@@ -569,7 +564,7 @@ TEST_F(WalkTest, ChildrenThatCannotBeCountedOrCopiedEndTheDescentQuietly) {
 
   for (const Node& node : hidden) EXPECT_FALSE(desktop.touched(node));
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w", "812:w.3"}));
-  EXPECT_FALSE(state.truncated);
+  EXPECT_FALSE(state->truncated);
 }
 
 TEST_F(WalkTest, VisitsNoMoreChildrenThanItAskedFor) {
@@ -580,7 +575,7 @@ TEST_F(WalkTest, VisitsNoMoreChildrenThanItAskedFor) {
   desktop.ignoresMaxCount = true;  // the interface hands out all five anyway
   walk();
   EXPECT_EQ(ids(), (std::vector<std::string>{"812:w", "812:w.0", "812:w.1"}));
-  EXPECT_EQ(state.visited, 3);
+  EXPECT_EQ(state->visited, 3);
 }
 
 TEST_F(WalkTest, MoreChildrenThanTheBudgetTruncateEvenWhenTheCopyFails) {
@@ -588,7 +583,7 @@ TEST_F(WalkTest, MoreChildrenThanTheBudgetTruncateEvenWhenTheCopyFails) {
   walk();
   ASSERT_EQ(desktop.callsOf(Op::readValues).size(), 1u);
   EXPECT_EQ(desktop.callsOf(Op::readValues)[0].number, 499);
-  EXPECT_TRUE(state.truncated);
+  EXPECT_TRUE(state->truncated);
 }
 
 TEST_F(WalkTest, ElementCoveredByAnotherWindowIsNotHittable) {
@@ -635,8 +630,8 @@ TEST_F(WalkTest, NothingAtTheCentreIsNotHittable) {
 
   // A frame without area is never hit-tested.
   desktop.clearCalls();
-  EXPECT_FALSE(centerIsExposed(desktop, state, window.element(), {10, 10, 0, 40}));
-  EXPECT_FALSE(centerIsExposed(desktop, state, window.element(), {10, 10, 40, 0}));
+  EXPECT_FALSE(centerIsExposed(desktop, *state, window.element(), {10, 10, 0, 40}));
+  EXPECT_FALSE(centerIsExposed(desktop, *state, window.element(), {10, 10, 40, 0}));
   EXPECT_TRUE(desktop.callsOf(Op::hitTest).empty());
 }
 

@@ -1,6 +1,6 @@
 #include "app/dispatch.h"
 
-#include "app/emit.h"
+#include "reply/emit.h"
 #include "focus/focus_window.h"
 #include "observe/observation.h"
 #include "windows/list_windows.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/platform.h"
 
 namespace nevo {

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "focus/resolve_target.h"
 #include "platform/platform.h"
 

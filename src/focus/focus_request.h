@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/attributes.h"
 #include "platform/platform.h"
 #include "windows/window_records.h"

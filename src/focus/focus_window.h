@@ -2,7 +2,7 @@
 // still denotes exactly one window, bring that window forward and confirm its focus.
 #pragma once
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/platform.h"
 
 namespace nevo {

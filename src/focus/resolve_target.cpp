@@ -34,7 +34,7 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
   if (!records) return unavailableReply(kReasonIncompleteCheck);
   const WindowIdentity requested = request.identity();
   const auto matches = std::count_if(records->begin(), records->end(), [&](const WindowRecord& r) {
-    return r.identity == requested;
+    return r.identity() == requested;
   });
   if (matches != 1) return unavailableReply(kReasonAmbiguousWindow);
 
@@ -42,15 +42,14 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
   const std::optional<Element>& target = list.windows[static_cast<std::size_t>(request.index)];
   if (!target) return unavailableReply(kReasonStateChanged);
   const bool wasFocused = windowHasFocus(platform, request.pid, element, *target);
-  const std::optional<std::string> title = windowTitle(platform, *target);
-  if (!title || !canonicallyEqual(*title, request.title)) {
+  const WindowState now = windowState(platform, *target);
+  if (!now.title || !canonicallyEqual(*now.title, request.title)) {
     return unavailableReply(kReasonStateChanged);
   }
-  const std::optional<Rect> frame = bounds(platform, *target);
-  if (!frame || !rectsEqual(*frame, request.bounds)) return unavailableReply(kReasonStateChanged);
-  if (windowMinimized(platform, *target) != request.isMinimized) {
+  if (!now.frame || !rectsEqual(*now.frame, request.bounds)) {
     return unavailableReply(kReasonStateChanged);
   }
+  if (now.minimized != request.isMinimized) return unavailableReply(kReasonStateChanged);
   if (wasFocused != request.isFrontmost) return unavailableReply(kReasonStateChanged);
 
   return FocusTarget{*application, element, *target, request.isMinimized};

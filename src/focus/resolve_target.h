@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "focus/focus_request.h"
 #include "platform/platform.h"
 

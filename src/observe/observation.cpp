@@ -1,6 +1,6 @@
 #include "observe/observation.h"
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "observe/walk.h"
 #include "platform/attributes.h"
 
@@ -27,10 +27,8 @@ Reply observe(Platform& platform) {
   if (!front) return observationFailure(unavailableReply(kReasonNoFrontmostApplication));
   const ProcessId pid = front->processIdentifier;
 
-  ObservationState state;
-  state.application = platform.createApplicationElement(pid);
-  platform.setMessagingTimeout(*state.application, kObservationTimeout);
-  const Element& application = *state.application;
+  const Element application = platform.createApplicationElement(pid);
+  platform.setMessagingTimeout(application, kObservationTimeout);
 
   const std::optional<Element> startWindow =
       focusedAttribute(platform, application, "AXFocusedWindow");
@@ -38,11 +36,11 @@ Reply observe(Platform& platform) {
   const std::optional<Rect> startFrame = bounds(platform, *startWindow);
   if (!startFrame) return observationFailure(unavailableReply(kReasonNoWindowInformation));
 
-  state.system = platform.createSystemWideElement();
-  platform.setMessagingTimeout(*state.system, kObservationTimeout);
-  state.focused = focusedAttribute(platform, application, "AXFocusedUIElement");
-  state.deadline = platform.now() + kObservationWalkSeconds;
-  state.roles = &roleTable();
+  Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kObservationTimeout);
+  std::optional<Element> focused = focusedAttribute(platform, application, "AXFocusedUIElement");
+  ObservationState state(application, std::move(system), std::move(focused),
+                         platform.now() + kObservationWalkSeconds);
 
   if (state.focused) appendElement(platform, state, *state.focused, "focus", pid);
   visit(platform, state, *startWindow, "w", 0, pid);
@@ -52,13 +50,15 @@ Reply observe(Platform& platform) {
   if (!endFront || endFront->processIdentifier != pid) {
     return observationFailure(unavailableReply(kReasonFrontWindowChanged));
   }
-  const std::optional<Element> endWindow =
-      focusedAttribute(platform, application, "AXFocusedWindow");
+  // (both focus attributes in one request; the window is judged before the input focus)
+  static constexpr std::string_view kEndFocus[] = {"AXFocusedWindow", "AXFocusedUIElement"};
+  const std::vector<AttrValue> end = attributes(platform, application, kEndFocus);
+  const std::optional<Element> endWindow = axElement(end[0]);
   if (!endWindow || !(*endWindow == *startWindow)) {
     return observationFailure(unavailableReply(kReasonFrontWindowChanged));
   }
   // ... and the input focus is where it was.
-  state.endFocus = focusedAttribute(platform, application, "AXFocusedUIElement");
+  state.endFocus = axElement(end[1]);
   const bool focusUnchanged = state.focused.has_value() == state.endFocus.has_value() &&
                               (!state.focused || *state.focused == *state.endFocus);
   if (!focusUnchanged) return observationFailure(unavailableReply(kReasonInputFocusChanged));

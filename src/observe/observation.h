@@ -8,8 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/platform.h"
 
 namespace nevo {
@@ -28,17 +29,30 @@ inline constexpr float kObservationTimeout = 0.2f;
 // How long the element walk may run, from just before it starts.
 inline constexpr double kObservationWalkSeconds = 1.8;
 
+// Accessibility role to the role an element record reports. Roles not in the table are
+// reported as they are; being in the table qualifies an element for a record.
+using RoleTable = std::map<std::string, std::string, std::less<>>;
+const RoleTable& roleTable();
+
 // What one observation works on: set up before the walk, updated by it, read after it.
+// It can only be built complete: the walk relies on every one of the first four.
 struct ObservationState {
-  std::optional<Element> application;   // the frontmost application's element
-  std::optional<Element> system;        // the system-wide element, root of hit tests
+  ObservationState(Element applicationElement, Element systemWide,
+                   std::optional<Element> focusedElement, WallTime walkDeadline)
+      : application(std::move(applicationElement)),
+        system(std::move(systemWide)),
+        focused(std::move(focusedElement)),
+        deadline(walkDeadline) {}
+
+  Element application;                  // the frontmost application's element
+  Element system;                       // the system-wide element, root of hit tests
   std::optional<Element> focused;       // the focused element at the start
-  WallTime deadline = 0;                // the walk visits nothing at or after it
+  WallTime deadline;                    // the walk visits nothing at or after it
   std::int64_t visited = 0;             // visits that passed the entry tests
   bool truncated = false;               // a limit stopped or cut the walk
   Reply elements = Reply::array();      // element records in the order appended
   bool includedFocusedElement = false;  // the focused element's record is in `elements`
-  const std::map<std::string, std::string, std::less<>>* roles = nullptr;
+  const RoleTable& roles = roleTable();
   std::optional<Element> endFocus;  // the focused element after the walk
 };
 

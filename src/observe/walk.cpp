@@ -4,8 +4,8 @@
 
 namespace nevo {
 
-const std::map<std::string, std::string, std::less<>>& roleTable() {
-  static const std::map<std::string, std::string, std::less<>> table = {
+const RoleTable& roleTable() {
+  static const RoleTable table = {
       {"AXButton", "button"},
       {"AXTextField", "textbox"},
       {"AXTextArea", "textbox"},
@@ -38,11 +38,26 @@ bool deadlinePassed(Platform& platform, const ObservationState& state) {
   return !(platform.now() < state.deadline);
 }
 
-bool isProtected(Platform& platform, const Element& element, std::string_view subrole) {
-  if (subrole == "AXSecureTextField") return true;
-  const AttrValue content = attribute(platform, element, "AXProtectedContent");
-  const bool* flag = content.get<bool>();
-  return flag != nullptr && *flag;
+// What decides protection, the frame and qualification: the first request about an
+// element.
+constexpr std::string_view kDecidingAttributes[] = {
+    "AXRole", "AXSubrole", "AXProtectedContent", "AXPosition", "AXSize", "AXEnabled",
+    "AXIdentifier"};
+enum DecidingAttribute : std::size_t {
+  kRole,
+  kSubrole,
+  kProtectedContent,
+  kPosition,
+  kSize,
+  kEnabled,
+  kIdentifier,
+};
+// The texts: a second request, made only for an element that is not protected.
+constexpr std::string_view kTextAttributes[] = {"AXTitle", "AXDescription", "AXValue"};
+enum TextAttribute : std::size_t { kTitle, kDescription, kValue };
+
+bool isProtected(std::string_view subrole, const AttrValue& protectedContent) {
+  return subrole == "AXSecureTextField" || booleanValue(protectedContent).value_or(false);
 }
 
 }  // namespace
@@ -72,7 +87,8 @@ void visit(Platform& platform, ObservationState& state, const Element& element,
   // An application that hands out more children than asked for gets no more visits for it.
   const std::size_t copied = std::min(array->size(), static_cast<std::size_t>(asked));
   for (std::size_t i = 0; i < copied; ++i) {
-    // A child that is not an element keeps its position but has nothing to visit.
+    // A value that is not an element keeps its position (the paths of the children after
+    // it do not shift) but is never visited, counted or matched.
     if (const Element* child = (*array)[i].get<Element>()) {
       visit(platform, state, *child, path + "." + std::to_string(i), depth + 1, pid);
     }
@@ -86,41 +102,44 @@ void visit(Platform& platform, ObservationState& state, const Element& element,
 
 bool appendElement(Platform& platform, ObservationState& state, const Element& element,
                    std::string_view path, ProcessId pid) {
-  const std::string rawRole = text(platform, element, "AXRole");
-  const std::string subrole = text(platform, element, "AXSubrole");
-  const bool protectedElement = isProtected(platform, element, subrole);
-  const auto known = state.roles->find(rawRole);
-  const bool roleInTable = known != state.roles->end();
+  const std::vector<AttrValue> deciding = attributes(platform, element, kDecidingAttributes);
+  const std::string rawRole = text(deciding[kRole]);
+  const bool protectedElement =
+      isProtected(text(deciding[kSubrole]), deciding[kProtectedContent]);
+  const auto known = state.roles.find(rawRole);
+  const bool roleInTable = known != state.roles.end();
   const std::string& role = roleInTable ? known->second : rawRole;
 
   const bool isFocused = state.focused && *state.focused == element;
   if (isFocused && state.includedFocusedElement) return protectedElement;
+
+  // Without a visible frame there is no record, whatever the texts would say.
+  const std::optional<Rect> frame = bounds(deciding[kPosition], deciding[kSize]);
+  if (!frame || !(rectWidth(*frame) > 0) || !(rectHeight(*frame) > 0)) return protectedElement;
 
   // A protected element's title, description and value are never asked for.
   std::string title;
   std::string description;
   std::string value;
   if (!protectedElement) {
-    title = text(platform, element, "AXTitle");
-    description = text(platform, element, "AXDescription");
-    value = text(platform, element, "AXValue");
+    const std::vector<AttrValue> texts = attributes(platform, element, kTextAttributes);
+    title = text(texts[kTitle]);
+    description = text(texts[kDescription]);
+    value = text(texts[kValue]);
   }
   const std::string& name = !title.empty()         ? title
                             : !description.empty() ? description
                             : role == "text"       ? value
                                                    : std::string();
-
-  const std::optional<Rect> frame = bounds(platform, element);
-  if (!frame || !(rectWidth(*frame) > 0) || !(rectHeight(*frame) > 0)) return protectedElement;
   if (!roleInTable && !isFocused && name.empty()) return protectedElement;
 
-  const bool enabled = booleanAttribute(platform, element, "AXEnabled").value_or(true);
+  const bool enabled = booleanValue(deciding[kEnabled]).value_or(true);
   const bool valueWithheld = role == "textbox" || role == "combobox";
   Reply record = {
       {"id", std::to_string(pid) + ":" + (isFocused ? std::string("focus") : std::string(path))},
       {"role", role},
       {"name", protectedElement ? std::string() : name},
-      {"identifier", text(platform, element, "AXIdentifier")},
+      {"identifier", text(deciding[kIdentifier])},
       {"value", protectedElement || valueWithheld ? std::string() : value},
       {"hasValue", !protectedElement && !value.empty()},
       {"enabled", enabled},
@@ -139,7 +158,7 @@ bool centerIsExposed(Platform& platform, const ObservationState& state, const El
                      const Rect& frame) {
   if (!(rectWidth(frame) > 0) || !(rectHeight(frame) > 0)) return false;
   const ElementRead hit = platform.copyElementAtPosition(
-      *state.system, static_cast<float>(rectMidX(frame)), static_cast<float>(rectMidY(frame)));
+      state.system, static_cast<float>(rectMidX(frame)), static_cast<float>(rectMidY(frame)));
   if (hit.status != AxStatus::success) return false;
   std::optional<Element> candidate = hit.element;
   for (int compared = 1; candidate; ++compared) {

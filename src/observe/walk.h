@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
@@ -20,10 +19,6 @@ inline constexpr int kDepthLimit = 25;
 // The element found at a centre and at most this many minus one of its ancestors are
 // compared with the element.
 inline constexpr int kHitTestCandidates = 8;
-
-// Accessibility role to the role an element record reports. Roles not in the table are
-// reported as they are; being in the table qualifies an element for a record.
-const std::map<std::string, std::string, std::less<>>& roleTable();
 
 // Visits one element at `path` and `depth`: counts it, records it if it qualifies, and
 // walks its children unless it is protected or a limit says stop.

@@ -12,16 +12,29 @@ AttrValue attribute(Platform& platform, const Element& element, std::string_view
   return std::move(read.value);
 }
 
+std::vector<AttrValue> attributes(Platform& platform, const Element& element,
+                                  AttributeNames names) {
+  std::vector<AttributeRead> reads = platform.copyMultipleAttributeValues(element, names);
+  std::vector<AttrValue> values(names.size());
+  // A backend that answers with fewer reads than names leaves the rest absent.
+  for (std::size_t i = 0; i < values.size() && i < reads.size(); ++i) {
+    if (reads[i].status == AxStatus::success) values[i] = std::move(reads[i].value);
+  }
+  return values;
+}
+
 std::optional<Element> axElement(const AttrValue& value) {
   if (const Element* element = value.get<Element>()) return *element;
   return std::nullopt;
 }
 
 std::optional<Rect> bounds(Platform& platform, const Element& element) {
-  const AttrValue position = attribute(platform, element, "AXPosition");
-  if (position.absent()) return std::nullopt;
-  const AttrValue size = attribute(platform, element, "AXSize");
-  if (size.absent()) return std::nullopt;
+  static constexpr std::string_view kFrame[] = {"AXPosition", "AXSize"};
+  const std::vector<AttrValue> values = attributes(platform, element, kFrame);
+  return bounds(values[0], values[1]);
+}
+
+std::optional<Rect> bounds(const AttrValue& position, const AttrValue& size) {
   const PointValue* point = position.get<PointValue>();
   const SizeValue* extent = size.get<SizeValue>();
   if (point == nullptr || extent == nullptr) return std::nullopt;
@@ -34,7 +47,10 @@ std::optional<Rect> bounds(Platform& platform, const Element& element) {
 }
 
 std::string text(Platform& platform, const Element& element, std::string_view name) {
-  const AttrValue value = attribute(platform, element, name);
+  return text(attribute(platform, element, name));
+}
+
+std::string text(const AttrValue& value) {
   if (const std::string* s = value.get<std::string>()) return graphemePrefix(*s, kTextLimit);
   if (const NumberValue* n = value.get<NumberValue>()) return n->text;
   if (const bool* b = value.get<bool>()) return *b ? "1" : "0";
@@ -43,7 +59,10 @@ std::string text(Platform& platform, const Element& element, std::string_view na
 
 std::optional<bool> booleanAttribute(Platform& platform, const Element& element,
                                      std::string_view name) {
-  const AttrValue value = attribute(platform, element, name);
+  return booleanValue(attribute(platform, element, name));
+}
+
+std::optional<bool> booleanValue(const AttrValue& value) {
   if (const bool* b = value.get<bool>()) return *b;
   return std::nullopt;
 }

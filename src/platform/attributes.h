@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -30,20 +31,33 @@ inline constexpr std::size_t kTextLimit = 300;
 // The attribute's value, or absent when the read fails.
 AttrValue attribute(Platform& platform, const Element& element, std::string_view name);
 
+// The batch form of `attribute`: several attributes of one element in one request, one
+// value per name in the order of `names`, each absent when its own read failed, and all
+// absent when the request failed. The functions below that take values work on these.
+std::vector<AttrValue> attributes(Platform& platform, const Element& element,
+                                  AttributeNames names);
+
 // The value as an element; absent for anything else.
 std::optional<Element> axElement(const AttrValue& value);
 
-// "AXPosition" and "AXSize" as a rectangle; absent when either is unreadable, is not the
-// right kind of value, or holds a non-finite number. Sizes are not checked here.
+// "AXPosition" and "AXSize" as a rectangle, read in one request; absent when either is
+// unreadable, is not the right kind of value, or holds a non-finite number. Sizes are not
+// checked here.
 std::optional<Rect> bounds(Platform& platform, const Element& element);
+// The same from the two values already read.
+std::optional<Rect> bounds(const AttrValue& position, const AttrValue& size);
 
 // A string attribute cut to its first 300 characters, a number (or boolean) as its
 // text, and the empty string for anything else or a failed read.
 std::string text(Platform& platform, const Element& element, std::string_view name);
+// The same for a value already read.
+std::string text(const AttrValue& value);
 
 // The boolean an attribute holds, or absent when the read fails or it holds anything else.
 std::optional<bool> booleanAttribute(Platform& platform, const Element& element,
                                      std::string_view name);
+// The same for a value already read.
+std::optional<bool> booleanValue(const AttrValue& value);
 
 // The rectangle dictionary: "x", "y" as stored, "width", "height" as magnitudes.
 nlohmann::json rect(const Rect& rectangle);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -45,11 +46,19 @@ class ElementImpl {
 
 // A reference-counted accessibility element. Copies share the reference; equality is
 // the platform's, never identity of the handles.
+//
+// An Element always refers to something: built from a null pointer it refers to a
+// detached object that equals no element (itself included) and that no backend
+// recognises, so every request about it fails. Moving copies the reference, so a
+// moved-from Element stays usable too.
 class Element {
  public:
-  explicit Element(std::shared_ptr<const ElementImpl> impl) : impl_(std::move(impl)) {}
+  explicit Element(std::shared_ptr<const ElementImpl> impl);
+  Element(const Element&) = default;
+  Element& operator=(const Element&) = default;
 
   const ElementImpl& impl() const { return *impl_; }
+  // The backend's object, or null when the element is not one of type T.
   template <class T>
   const T* as() const {
     return dynamic_cast<const T*>(impl_.get());
@@ -106,6 +115,8 @@ struct AttributeRead {
   AttrValue value;  // meaningful only on success
 };
 
+using AttributeNames = std::span<const std::string_view>;
+
 struct CountRead {
   AxStatus status = AxStatus::failure;
   long count = 0;
@@ -144,6 +155,11 @@ class Platform {
   // system-wide element, it becomes the default for every element of the process.
   virtual void setMessagingTimeout(const Element& element, float seconds) = 0;
   virtual AttributeRead copyAttributeValue(const Element& element, std::string_view name) = 0;
+  // Several attributes of one element in one request: one read per name, in the order of
+  // `names`, each with its own status, so that one unreadable attribute does not spoil
+  // the others. When the request itself fails, every read carries its failure.
+  virtual std::vector<AttributeRead> copyMultipleAttributeValues(const Element& element,
+                                                                 AttributeNames names) = 0;
   virtual CountRead getAttributeValueCount(const Element& element, std::string_view name) = 0;
   // At most maxCount values of an array attribute, from `index`, in the application's order.
   virtual AttributeRead copyAttributeValues(const Element& element, std::string_view name,

@@ -28,8 +28,9 @@ bool ordinaryApplication(Platform& platform, const RunningApplication& applicati
 std::string applicationName(const RunningApplication& application);
 
 // An application's windows in "AXWindows" order, at most `limit` of them. A position
-// whose value is not an element stays in the list (empty), so positions keep their
-// meaning as window indexes.
+// whose value is not an element stays in the list, empty, so that the positions after it
+// keep their meaning as window indexes; it is never recorded, listed or matched
+// (`windowRecords` skips it, and a focus request for its index is refused).
 struct WindowList {
   std::vector<std::optional<Element>> windows;
   bool truncated = false;  // the application reported more than `limit` windows

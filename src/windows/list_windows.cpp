@@ -11,7 +11,7 @@ namespace {
 // A record whose identity no other record of its application shares.
 bool unambiguous(const std::vector<WindowRecord>& records, const WindowRecord& record) {
   return std::count_if(records.begin(), records.end(), [&](const WindowRecord& other) {
-           return other.identity == record.identity;
+           return other.identity() == record.identity();
          }) == 1;
 }
 
@@ -62,7 +62,7 @@ Reply listWindows(Platform& platform) {
         truncated = true;
         continue;
       }
-      entries.push_back(windowEntry(application, record, focused && *focused == record.element));
+      entries.push_back(windowEntry(application, record, focused && *focused == record.element()));
     }
     if (stop) {
       truncated = true;

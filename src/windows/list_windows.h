@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/platform.h"
 
 namespace nevo {

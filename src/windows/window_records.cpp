@@ -5,23 +5,40 @@
 
 namespace nevo {
 
-WindowIdentity::WindowIdentity(std::string windowTitle, const Rect& windowFrame, bool isMinimized)
-    : title(std::move(windowTitle)),
-      frame(windowFrame),
-      minimized(isMinimized),
-      canonicalTitle_(canonicalForm(title)) {}
+WindowIdentity::WindowIdentity(std::string title, const Rect& frame, bool minimized)
+    : title_(std::move(title)),
+      frame_(frame),
+      minimized_(minimized),
+      canonicalTitle_(canonicalForm(title_)) {}
 
 bool operator==(const WindowIdentity& a, const WindowIdentity& b) {
-  return a.minimized == b.minimized && rectsEqual(a.frame, b.frame) &&
+  return a.minimized_ == b.minimized_ && rectsEqual(a.frame_, b.frame_) &&
          a.canonicalTitle_ == b.canonicalTitle_;
 }
 
-std::optional<std::string> windowTitle(Platform& platform, const Element& window) {
-  AttrValue value = attribute(platform, window, "AXTitle");
+namespace {
+
+// The title rule on a value already read: "" unless it is a string, absent when the
+// string is longer than the title limit.
+std::optional<std::string> titleOf(AttrValue value) {
   std::string* title = std::get_if<std::string>(&value);
   if (title == nullptr) return std::string();
   if (longerThan(*title, kTitleLimit)) return std::nullopt;
   return std::move(*title);
+}
+
+}  // namespace
+
+std::optional<std::string> windowTitle(Platform& platform, const Element& window) {
+  return titleOf(attribute(platform, window, "AXTitle"));
+}
+
+WindowState windowState(Platform& platform, const Element& window) {
+  static constexpr std::string_view kWindowAttributes[] = {"AXTitle", "AXPosition", "AXSize",
+                                                           "AXMinimized"};
+  std::vector<AttrValue> values = attributes(platform, window, kWindowAttributes);
+  return {titleOf(std::move(values[0])), bounds(values[1], values[2]),
+          booleanValue(values[3]).value_or(false)};
 }
 
 bool windowMinimized(Platform& platform, const Element& window) {
@@ -35,13 +52,12 @@ std::optional<std::vector<WindowRecord>> windowRecords(
     if (!(platform.now() < deadline)) return std::nullopt;
     if (!windows[i]) continue;
     const Element& window = *windows[i];
-    std::optional<std::string> title = windowTitle(platform, window);
-    if (!title) continue;
-    const std::optional<Rect> frame = bounds(platform, window);
+    WindowState state = windowState(platform, window);
+    if (!state.title) continue;
+    const std::optional<Rect>& frame = state.frame;
     if (!frame || !(rectWidth(*frame) > 0) || !(rectHeight(*frame) > 0)) continue;
-    const bool minimized = windowMinimized(platform, window);
-    records.push_back(WindowRecord{static_cast<std::int64_t>(i), window,
-                                   WindowIdentity{std::move(*title), *frame, minimized}});
+    records.emplace_back(static_cast<std::int64_t>(i), window,
+                         WindowIdentity(std::move(*state.title), *frame, state.minimized));
   }
   if (!(platform.now() < deadline)) return std::nullopt;
   return records;
@@ -58,12 +74,12 @@ std::string windowEntryId(ProcessId pid, std::int64_t index) {
 Reply windowEntry(const RunningApplication& application, const WindowRecord& record,
                   bool isFrontmost) {
   return {
-      {"id", windowEntryId(application.processIdentifier, record.index)},
+      {"id", windowEntryId(application.processIdentifier, record.index())},
       {"pid", application.processIdentifier},
       {"appName", applicationName(application)},
-      {"title", record.identity.title},
-      {"bounds", rect(record.identity.frame)},
-      {"isMinimized", record.identity.minimized},
+      {"title", record.identity().title()},
+      {"bounds", rect(record.identity().frame())},
+      {"isMinimized", record.identity().minimized()},
       {"isFrontmost", isFrontmost},
   };
 }

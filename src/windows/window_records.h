@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 #include "platform/attributes.h"
 #include "platform/platform.h"
 
@@ -21,27 +22,51 @@ namespace nevo {
 // longer one makes the window unusable.
 inline constexpr std::size_t kTitleLimit = 4096;
 
+// A window's title, frame and minimized state. Immutable through its interface (it can
+// still be moved and assigned as a whole).
 class WindowIdentity {
  public:
-  WindowIdentity(std::string windowTitle, const Rect& windowFrame, bool isMinimized);
+  WindowIdentity(std::string title, const Rect& frame, bool minimized);
 
-  const std::string title;
-  const Rect frame;
-  const bool minimized;
+  const std::string& title() const { return title_; }
+  const Rect& frame() const { return frame_; }
+  bool minimized() const { return minimized_; }
 
   // Canonically equivalent titles, exactly equal frames, equal minimized flags.
   friend bool operator==(const WindowIdentity& a, const WindowIdentity& b);
 
  private:
+  std::string title_;
+  Rect frame_;
+  bool minimized_;
   // Taken once: the listing compares every identity of an application with every other.
   std::u32string canonicalTitle_;
 };
 
-struct WindowRecord {
-  std::int64_t index = 0;  // position in the window list, gaps included
-  Element element;
-  WindowIdentity identity;
+// One usable window of a window list: its position there, the window, and its identity.
+class WindowRecord {
+ public:
+  WindowRecord(std::int64_t index, Element element, WindowIdentity identity)
+      : index_(index), element_(std::move(element)), identity_(std::move(identity)) {}
+
+  std::int64_t index() const { return index_; }  // position in the window list, gaps included
+  const Element& element() const { return element_; }
+  const WindowIdentity& identity() const { return identity_; }
+
+ private:
+  std::int64_t index_;
+  Element element_;
+  WindowIdentity identity_;
 };
+
+// What identifies a window now: its title (absent when longer than the title limit), its
+// frame (absent when unreadable) and whether it is minimized, read in one request.
+struct WindowState {
+  std::optional<std::string> title;
+  std::optional<Rect> frame;
+  bool minimized = false;
+};
+WindowState windowState(Platform& platform, const Element& window);
 
 // The window's "AXTitle" ("" when unreadable), or absent when it is longer than the
 // title limit.

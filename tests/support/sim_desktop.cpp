@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <stdexcept>
 
 namespace nevo::sim {
 
@@ -28,8 +29,10 @@ class SimElement final : public ElementImpl {
   mutable std::optional<float> timeout;
 };
 
-const SimElement& simElement(const Element& element) {
-  return *element.as<SimElement>();
+// The node an element refers to; -1 for one that is no element of a simulated desktop.
+int nodeOf(const Element& element) {
+  const SimElement* e = element.as<SimElement>();
+  return e != nullptr ? e->node : -1;
 }
 
 constexpr int kSystemWideNode = 0;
@@ -170,7 +173,12 @@ SimApp* SimDesktop::findApp(ProcessId pid) {
 }
 
 SimApp& SimDesktop::app(ProcessId pid) {
-  return *findApp(pid);
+  SimApp* found = findApp(pid);
+  if (found == nullptr) {
+    throw std::invalid_argument("the simulated desktop has no application " +
+                                std::to_string(pid));
+  }
+  return *found;
 }
 
 void SimDesktop::removeApp(ProcessId pid) {
@@ -197,15 +205,34 @@ void SimDesktop::afterAxCalls(int n, std::function<void()> change) {
 // SimDesktop: the log ------------------------------------------------------------------
 
 void SimDesktop::log(Op op, int node, std::string_view name, double number, double second) {
-  calls_.push_back(Call{op, node, std::string(name), number, second});
+  calls_.push_back(Call{op, node, std::string(name), {}, number, second});
 }
 
 std::vector<std::string> SimDesktop::readsOf(const Node& node) const {
   std::vector<std::string> names;
   for (const Call& c : calls_) {
-    if (c.op == Op::read && c.node == node.id()) names.push_back(c.name);
+    if (c.node != node.id()) continue;
+    if (c.op == Op::read) names.push_back(c.name);
+    if (c.op == Op::readBatch) names.insert(names.end(), c.names.begin(), c.names.end());
   }
   return names;
+}
+
+std::size_t SimDesktop::axRequests() const {
+  return static_cast<std::size_t>(std::count_if(calls_.begin(), calls_.end(), [](const Call& c) {
+    switch (c.op) {
+      case Op::read:
+      case Op::readBatch:
+      case Op::count:
+      case Op::readValues:
+      case Op::write:
+      case Op::action:
+      case Op::hitTest:
+        return true;
+      default:
+        return false;
+    }
+  }));
 }
 
 bool SimDesktop::wasRead(const Node& node, std::string_view attribute) const {
@@ -240,23 +267,33 @@ void SimDesktop::fireTimedChanges() {
   }
 }
 
-AxStatus SimDesktop::enterAxCall(const Element& element, Op op, std::string_view name) {
-  fireTimedChanges();
-  const SimElement& e = simElement(element);
-  log(op, e.node, name);
-  if (e.node < 0 || !data(e.node).alive) return AxStatus::invalidElement;
-  const NodeData& node = data(e.node);
-  const auto latency = node.latencies.find(name);
-  const double seconds = latency != node.latencies.end() ? latency->second : defaultLatency;
-  const float timeout = e.timeout.value_or(systemTimeout_.value_or(defaultTimeout));
+double SimDesktop::latencyOf(int node, std::string_view name) const {
+  const auto& latencies = nodes_.at(static_cast<std::size_t>(node)).latencies;
+  const auto latency = latencies.find(name);
+  return latency != latencies.end() ? latency->second : defaultLatency;
+}
+
+AxStatus SimDesktop::serveRequest(const Element& element, int node, double seconds) {
+  if (node < 0 || !data(node).alive) return AxStatus::invalidElement;
+  const SimElement* e = element.as<SimElement>();
+  const float timeout = e->timeout.value_or(systemTimeout_.value_or(defaultTimeout));
   if (seconds > timeout) {
     clock += timeout;
     return AxStatus::cannotComplete;
   }
   clock += seconds;
-  if (auto it = node.failures.find({op, std::string(name)}); it != node.failures.end()) {
-    return it->second;
-  }
+  return AxStatus::success;
+}
+
+AxStatus SimDesktop::enterAxCall(const Element& element, Op op, std::string_view name) {
+  fireTimedChanges();
+  const int node = nodeOf(element);
+  log(op, node, name);
+  if (node < 0 || !data(node).alive) return AxStatus::invalidElement;
+  const AxStatus served = serveRequest(element, node, latencyOf(node, name));
+  if (served != AxStatus::success) return served;
+  const auto& failures = data(node).failures;
+  if (auto it = failures.find({op, std::string(name)}); it != failures.end()) return it->second;
   return AxStatus::success;
 }
 
@@ -291,32 +328,65 @@ Element SimDesktop::createSystemWideElement() {
 }
 
 void SimDesktop::setMessagingTimeout(const Element& element, float seconds) {
-  const SimElement& e = simElement(element);
-  log(Op::setTimeout, e.node, {}, seconds);
-  e.timeout = seconds;
-  if (e.node == kSystemWideNode) systemTimeout_ = seconds;
+  const SimElement* e = element.as<SimElement>();
+  log(Op::setTimeout, e != nullptr ? e->node : -1, {}, seconds);
+  if (e == nullptr) return;
+  e->timeout = seconds;
+  if (e->node == kSystemWideNode) systemTimeout_ = seconds;
+}
+
+AttributeRead SimDesktop::valueOf(int id, std::string_view name) {
+  const NodeData& node = data(id);
+  AttributeRead read;
+  read.status = AxStatus::success;
+  if (name == "AXChildren") {
+    ArrayValue children;
+    for (int child : node.children) children.push_back(elementOf(child));
+    read.value = std::move(children);
+  } else if (name == "AXParent" && node.parent >= 0) {
+    read.value = elementOf(node.parent);
+  } else if (auto it = node.attributes.find(name); it != node.attributes.end()) {
+    read.value = it->second;
+  } else {
+    read.status = AxStatus::attributeUnsupported;
+  }
+  return read;
 }
 
 AttributeRead SimDesktop::copyAttributeValue(const Element& element, std::string_view name) {
   AttributeRead read;
   read.status = enterAxCall(element, Op::read, name);
-  if (read.status == AxStatus::success) {
-    const int id = simElement(element).node;
-    const NodeData& node = data(id);
-    if (name == "AXChildren") {
-      ArrayValue children;
-      for (int child : node.children) children.push_back(elementOf(child));
-      read.value = std::move(children);
-    } else if (name == "AXParent" && node.parent >= 0) {
-      read.value = elementOf(node.parent);
-    } else if (auto it = node.attributes.find(name); it != node.attributes.end()) {
-      read.value = it->second;
+  if (read.status == AxStatus::success) read = valueOf(nodeOf(element), name);
+  leaveAxCall();
+  return read;
+}
+
+std::vector<AttributeRead> SimDesktop::copyMultipleAttributeValues(const Element& element,
+                                                                   AttributeNames names) {
+  fireTimedChanges();
+  const int node = nodeOf(element);
+  log(Op::readBatch, node);
+  for (std::string_view name : names) calls_.back().names.emplace_back(name);
+  std::vector<AttributeRead> reads(names.size());
+  double seconds = names.empty() ? defaultLatency : 0;
+  if (node >= 0 && data(node).alive) {
+    for (std::string_view name : names) seconds = std::max(seconds, latencyOf(node, name));
+  }
+  const AxStatus served = serveRequest(element, node, seconds);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (served != AxStatus::success) {
+      reads[i].status = served;
+      continue;
+    }
+    const auto& failures = data(node).failures;
+    if (auto it = failures.find({Op::read, std::string(names[i])}); it != failures.end()) {
+      reads[i].status = it->second;
     } else {
-      read.status = AxStatus::attributeUnsupported;
+      reads[i] = valueOf(node, names[i]);
     }
   }
   leaveAxCall();
-  return read;
+  return reads;
 }
 
 std::optional<std::vector<int>> SimDesktop::arrayOf(int id, std::string_view name) {
@@ -329,7 +399,7 @@ CountRead SimDesktop::getAttributeValueCount(const Element& element, std::string
   CountRead read;
   read.status = enterAxCall(element, Op::count, name);
   if (read.status == AxStatus::success) {
-    const int id = simElement(element).node;
+    const int id = nodeOf(element);
     const auto& reported = data(id).reportedCounts;
     if (auto it = reported.find(name); it != reported.end()) {
       read.count = it->second;
@@ -349,7 +419,7 @@ AttributeRead SimDesktop::copyAttributeValues(const Element& element, std::strin
   read.status = enterAxCall(element, Op::readValues, name);
   calls_.back().number = static_cast<double>(maxCount);
   if (read.status == AxStatus::success) {
-    if (auto values = arrayOf(simElement(element).node, name)) {
+    if (auto values = arrayOf(nodeOf(element), name)) {
       ArrayValue array;
       const long end = ignoresMaxCount ? static_cast<long>(values->size()) : index + maxCount;
       for (long i = index; i < static_cast<long>(values->size()) && i < end; ++i) {
@@ -369,7 +439,7 @@ AxStatus SimDesktop::setBooleanAttribute(const Element& element, std::string_vie
   AxStatus status = enterAxCall(element, Op::write, name);
   calls_.back().number = value ? 1 : 0;
   if (status == AxStatus::success) {
-    data(simElement(element).node).attributes[std::string(name)] = value;
+    data(nodeOf(element)).attributes[std::string(name)] = value;
   }
   leaveAxCall();
   return status;
@@ -377,7 +447,7 @@ AxStatus SimDesktop::setBooleanAttribute(const Element& element, std::string_vie
 
 AxStatus SimDesktop::performAction(const Element& element, std::string_view action) {
   AxStatus status = enterAxCall(element, Op::action, action);
-  const int id = simElement(element).node;
+  const int id = nodeOf(element);
   if (status == AxStatus::success && action == "AXRaise") {
     bringToFront(Node(this, id));
     const int appNode = data(id).parent;

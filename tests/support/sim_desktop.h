@@ -11,7 +11,9 @@
 //
 // Reads take no virtual time unless a latency is set. A read whose latency is longer
 // than the element's messaging time-out (its own, else the system-wide one, else the
-// platform default) takes the time-out and fails.
+// platform default) takes the time-out and fails. A batch read is one request: it takes
+// the longest latency of its attributes, and a time-out fails all of them; otherwise each
+// attribute fails or succeeds on its own, as a single read of it would.
 #pragma once
 
 #include <functional>
@@ -40,6 +42,7 @@ enum class Op {
   createSystemWide,
   setTimeout,
   read,        // copy one attribute value
+  readBatch,   // copy several attribute values of one element in one request
   count,       // count the values of an array attribute
   readValues,  // copy the values of an array attribute
   write,       // set a boolean attribute
@@ -59,6 +62,7 @@ struct Call {
   Op op;
   int node = -1;      // the element's node, when the call is about an element
   std::string name;   // attribute or action
+  std::vector<std::string> names;  // the attributes of a batch, in order
   double number = 0;  // count asked for, time-out, byte count, pid, date, x
   double second = 0;  // y of a hit test
 };
@@ -184,6 +188,7 @@ class SimDesktop final : public Platform {
 
   // A regular, running application with that name and bundle id "com.example.<pid>".
   SimApp& addApp(ProcessId pid, std::optional<std::string> name);
+  // The application with that pid; a test that names one that is not there fails.
   SimApp& app(ProcessId pid);
   // The application quits: it leaves the workspace and its elements become invalid.
   void removeApp(ProcessId pid);
@@ -201,8 +206,11 @@ class SimDesktop final : public Platform {
   // The log.
   const std::vector<Call>& calls() const { return calls_; }
   void clearCalls() { calls_.clear(); }
-  // Names read from one node with Op::read, in order.
+  // Names read from one node, singly or in batches, in order.
   std::vector<std::string> readsOf(const Node& node) const;
+  // Requests about accessibility elements (reads, batches, counts, value copies, writes,
+  // actions, hit tests): the round trips another application would serve.
+  std::size_t axRequests() const;
   bool wasRead(const Node& node, std::string_view attribute) const;
   std::vector<Call> callsOf(Op op) const;
   // Whether any call touched the node at all.
@@ -214,6 +222,8 @@ class SimDesktop final : public Platform {
   Element createSystemWideElement() override;
   void setMessagingTimeout(const Element& element, float seconds) override;
   AttributeRead copyAttributeValue(const Element& element, std::string_view name) override;
+  std::vector<AttributeRead> copyMultipleAttributeValues(const Element& element,
+                                                         AttributeNames names) override;
   CountRead getAttributeValueCount(const Element& element, std::string_view name) override;
   AttributeRead copyAttributeValues(const Element& element, std::string_view name, long index,
                                     long maxCount) override;
@@ -251,6 +261,11 @@ class SimDesktop final : public Platform {
   void fireTimedChanges();
   // Runs the shared part of every accessibility call on a node: time, latency, failures.
   AxStatus enterAxCall(const Element& element, Op op, std::string_view name);
+  // Time and liveness of one request about `node` that takes `seconds`.
+  AxStatus serveRequest(const Element& element, int node, double seconds);
+  double latencyOf(int node, std::string_view name) const;
+  // The value of one attribute of a live node, or the status that says why there is none.
+  AttributeRead valueOf(int node, std::string_view name);
   void leaveAxCall();
   std::optional<std::vector<int>> arrayOf(int node, std::string_view name);
   RunningApplication snapshot(const SimApp& app) const;

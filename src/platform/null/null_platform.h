@@ -14,6 +14,10 @@ class NullPlatform final : public Platform {
   Element createSystemWideElement() override;
   void setMessagingTimeout(const Element&, float) override {}
   AttributeRead copyAttributeValue(const Element&, std::string_view) override { return {}; }
+  std::vector<AttributeRead> copyMultipleAttributeValues(const Element&,
+                                                         AttributeNames names) override {
+    return std::vector<AttributeRead>(names.size());
+  }
   CountRead getAttributeValueCount(const Element&, std::string_view) override { return {}; }
   AttributeRead copyAttributeValues(const Element&, std::string_view, long, long) override {
     return {};

@@ -2,11 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
 
 namespace nevo::posix {
+namespace {
+// The longest single sleep. The tool never waits this long; the cap only keeps the
+// conversion below in range for any date.
+constexpr double kLongestSleep = 86400;
+}  // namespace
 
 ProcessId ownProcessIdentifier() {
   return static_cast<ProcessId>(::getpid());
@@ -28,9 +34,14 @@ WallTime now() {
 }
 
 void sleepUntil(WallTime date) {
-  for (WallTime t = now(); t < date; t = now()) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(date - t));
-  }
+  // The date is wall-clock time, but the sleep is measured on the monotonic clock: a
+  // wall clock stepped backwards meanwhile must not stretch the wait past what was left.
+  const double left = std::min(date - now(), kLongestSleep);
+  if (!(left > 0)) return;
+  using namespace std::chrono;
+  const auto end = steady_clock::now() + duration_cast<steady_clock::duration>(
+                                             duration<double>(left));
+  while (steady_clock::now() < end) std::this_thread::sleep_until(end);
 }
 
 }  // namespace nevo::posix

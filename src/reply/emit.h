@@ -3,8 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "app/reply.h"
+#include "reply/reply.h"
 
 namespace nevo {
 
@@ -13,6 +14,11 @@ namespace nevo {
 // numbers that read back to the same double. Absent when the reply cannot be written:
 // it holds a non-finite number or a string that is not valid UTF-8.
 std::optional<std::string> serializeReply(const Reply& reply);
+
+// Writes all of `bytes` to `fd`: short and interrupted writes are resumed, and a
+// descriptor set non-blocking is waited on until it is ready again. Only an error that
+// cannot be retried (the reader went away) ends it early; returns whether all was written.
+bool writeAll(int fd, std::string_view bytes);
 
 // Writes the reply's line and a line feed to standard output, or nothing at all when it
 // cannot be serialised. The only writer of standard output.

@@ -1,5 +1,6 @@
-#include "app/emit.h"
+#include "reply/emit.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,17 +40,31 @@ std::optional<std::string> serializeReply(const Reply& reply) {
   return line;
 }
 
+bool writeAll(int fd, std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The host made its end non-blocking: wait until it can take more.
+      pollfd ready{fd, POLLOUT, 0};
+      while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+      }
+      continue;
+    }
+    return false;  // the host stopped listening (or the descriptor is unusable)
+  }
+  return true;
+}
+
 void emit(const Reply& reply) {
   const std::optional<std::string> line = serializeReply(reply);
   if (!line) return;
-  const std::string out = *line + '\n';
-  std::size_t written = 0;
-  while (written < out.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, out.data() + written, out.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the host stopped listening; there is no one left to tell
-    written += static_cast<std::size_t>(n);
-  }
+  writeAll(STDOUT_FILENO, *line + '\n');
 }
 
 }  // namespace nevo

@@ -1,4 +1,4 @@
-#include "app/reply.h"
+#include "reply/reply.h"
 
 namespace nevo {
 
