@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "reply/emit.h"
+#include "commands.h"
 #include "sim_desktop.h"
 
 namespace nevo {
@@ -12,7 +13,7 @@ using sim::Op;
 using sim::SimDesktop;
 
 std::string replyLine(SimDesktop& desktop, const std::vector<std::string>& arguments) {
-  return serializeReply(runCommand(arguments, desktop)).value_or("<nothing>");
+  return serializeReply(test::runCommandOn(arguments, desktop)).value_or("<nothing>");
 }
 
 TEST(Dispatch, AnswersUnrecognisedArgumentListsWithoutTheGate) {

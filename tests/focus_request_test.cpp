@@ -10,6 +10,7 @@
 
 #include "reply/emit.h"
 #include "focus/focus_window.h"
+#include "commands.h"
 #include "sim_desktop.h"
 
 namespace nevo {
@@ -58,13 +59,13 @@ TEST(FocusRequestInput, AsksForPermissionBeforeReadingStandardInput) {
   SimDesktop untrusted;
   untrusted.trusted = false;
   untrusted.standardInput = validEntry().dump();
-  EXPECT_EQ(serializeReply(focusWindow(untrusted)),
+  EXPECT_EQ(serializeReply(test::focusWindowOn(untrusted)),
             R"({"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied"})");
   EXPECT_TRUE(untrusted.callsOf(Op::readInput).empty());
 
   SimDesktop trusted;
   trusted.standardInput = "";
-  EXPECT_EQ(focusWindow(trusted), unavailableReply(kReasonInvalidEntry));
+  EXPECT_EQ(test::focusWindowOn(trusted), unavailableReply(kReasonInvalidEntry));
   ASSERT_GE(trusted.calls().size(), 2u);
   EXPECT_EQ(trusted.calls()[0].op, Op::trusted);
   EXPECT_EQ(trusted.calls()[1].op, Op::readInput);

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "reply/emit.h"
+#include "commands.h"
 #include "sim_desktop.h"
 
 namespace nevo {
@@ -43,7 +44,7 @@ TEST(ListWindows, WithoutPermissionNothingIsEnumerated) {
   desktop.trusted = false;
   desktop.addApp(812, "Notes").addWindow("Notes", {0, 0, 100, 100});
   desktop.setFrontmost(812);
-  const Reply reply = listWindows(desktop);
+  const Reply reply = test::listWindowsOn(desktop);
   EXPECT_EQ(serializeReply(reply),
             R"({"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied","windows":[]})");
   ASSERT_EQ(desktop.calls().size(), 1u);
@@ -56,7 +57,7 @@ TEST(ListWindows, NoOrdinaryApplicationGivesAnEmptyCompleteList) {
   desktop.addApp(60, "Gone").terminated(true).addWindow("Gone", {0, 0, 100, 100});
   desktop.addApp(desktop.ownPid, "Self").addWindow("Self", {0, 0, 100, 100});
   desktop.setFrontmost(50);
-  EXPECT_EQ(serializeReply(listWindows(desktop)),
+  EXPECT_EQ(serializeReply(test::listWindowsOn(desktop)),
             R"({"status":"available","truncated":false,"windows":[]})");
   EXPECT_TRUE(desktop.callsOf(Op::createApplication).empty());
 }
@@ -76,7 +77,7 @@ TEST(ListWindows, FrontmostApplicationFirstAndOnlyItsFocusedWindowIsFrontmost) {
   desktop.addApp(300, "Self").addWindow("Self", {0, 0, 100, 100});
   desktop.setFrontmost(900);
 
-  const Reply reply = listWindows(desktop);
+  const Reply reply = test::listWindowsOn(desktop);
   EXPECT_EQ(reply.at("status"), "available");
   EXPECT_EQ(reply.at("truncated"), false);
   EXPECT_EQ(idsOf(reply),
@@ -92,7 +93,7 @@ TEST(ListWindows, FrontmostApplicationFirstAndOnlyItsFocusedWindowIsFrontmost) {
   // With the frontmost application an accessory, every window is in ascending pid order
   // and none is frontmost.
   desktop.setFrontmost(50);
-  const Reply accessoryFront = listWindows(desktop);
+  const Reply accessoryFront = test::listWindowsOn(desktop);
   EXPECT_EQ(idsOf(accessoryFront),
             (std::vector<std::string>{"100:0", "100:1", "900:0", "900:1", "900:2", "2000:0"}));
   for (const Reply& entry : accessoryFront.at("windows")) EXPECT_EQ(entry.at("isFrontmost"), false);
@@ -107,7 +108,7 @@ TEST(ListWindows, WritesTheWholeReplyLine) {
   viewer.focusWindow(viewer.addWindow("Doc \"one\"", {0.1, 7, 0.1 + 0.2, 0.001}));
   desktop.setFrontmost(812);
 
-  const std::optional<std::string> line = serializeReply(listWindows(desktop));
+  const std::optional<std::string> line = serializeReply(test::listWindowsOn(desktop));
   ASSERT_TRUE(line.has_value());
   EXPECT_EQ(
       *line,
@@ -175,7 +176,7 @@ TEST(ListWindows, WindowsSharingAnIdentityAreLeftOutAndFlagged) {
     // Another application's window with the same identity is its own.
     desktop.addApp(900, "Viewer").addWindow("Same", {10, 20, 300, 200});
     desktop.setFrontmost(812);
-    const Reply reply = listWindows(desktop);
+    const Reply reply = test::listWindowsOn(desktop);
     EXPECT_EQ(idsOf(reply), c.ids);
     EXPECT_EQ(reply.at("truncated"), c.truncated);
   }
@@ -198,7 +199,7 @@ TEST(ListWindows, UnusableWindowsAndApplicationsAreLeftOutWithoutTheFlag) {
   addWindows(desktop.addApp(600, "Last"), 1);
   const double start = desktop.clock;
 
-  const Reply reply = listWindows(desktop);
+  const Reply reply = test::listWindowsOn(desktop);
   EXPECT_EQ(idsOf(reply), (std::vector<std::string>{"100:0", "100:4", "600:0"}));
   EXPECT_EQ(reply.at("truncated"), false);
   EXPECT_LT(desktop.clock - start, 0.1) << "the hung application costs one time-out";
@@ -208,14 +209,14 @@ TEST(ListWindows, AnApplicationAboveTheWindowLimitContributesNothing) {
   SimDesktop desktop;
   const std::vector<Node> many = addWindows(desktop.addApp(100, "Many"), 81);
   addWindows(desktop.addApp(200, "Few"), 2);
-  const Reply reply = listWindows(desktop);
+  const Reply reply = test::listWindowsOn(desktop);
   EXPECT_EQ(idsOf(reply), (std::vector<std::string>{"200:0", "200:1"}));
   EXPECT_EQ(reply.at("truncated"), true);
   for (const Node& window : many) EXPECT_FALSE(desktop.touched(window));
 
   SimDesktop exact;
   addWindows(exact.addApp(100, "Many"), 80);
-  const Reply full = listWindows(exact);
+  const Reply full = test::listWindowsOn(exact);
   EXPECT_EQ(full.at("windows").size(), 80u);
   EXPECT_EQ(full.at("windows").back().at("id"), "100:79");
   EXPECT_EQ(full.at("truncated"), false);
@@ -243,7 +244,7 @@ TEST(ListWindows, StopsAtEightyEntries) {
       SimApp& app = desktop.addApp(static_cast<ProcessId>(100 * (i + 1)), "App");
       windows.push_back(addWindows(app, c.windowsPerApp[i]));
     }
-    const Reply reply = listWindows(desktop);
+    const Reply reply = test::listWindowsOn(desktop);
     ASSERT_EQ(reply.at("windows").size(), c.entries);
     EXPECT_EQ(reply.at("windows").at(49).at("id"), "100:49");
     EXPECT_EQ(reply.at("windows").at(50).at("id"), "200:0");
@@ -290,7 +291,7 @@ TEST(ListWindows, DeadlineKeepsWhatWasListedAndSaysTruncated) {
     addWindows(desktop.addApp(200, "Slow"), 3);
     addWindows(desktop.addApp(300, "Never"), 2);
     c.arrange(desktop);
-    const Reply reply = listWindows(desktop);
+    const Reply reply = test::listWindowsOn(desktop);
     EXPECT_EQ(reply.at("status"), "available");
     EXPECT_EQ(idsOf(reply), c.ids);
     EXPECT_EQ(reply.at("truncated"), true);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reply/emit.h"
+#include "commands.h"
 #include "sim_desktop.h"
 
 namespace nevo {
@@ -69,7 +70,7 @@ class ObservationTest : public ::testing::Test {
 };
 
 TEST_F(ObservationTest, RunsItsStepsInOrderAndReportsTheSnapshot) {
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
 
   EXPECT_EQ(reply, Reply::parse(R"({
     "status": "available",
@@ -148,7 +149,7 @@ TEST_F(ObservationTest, FailsBeforeTheWalkWithItsReplies) {
     d.setFrontmost(812);
     c.setup(d, a, w);
 
-    EXPECT_EQ(observe(d), c.expected);
+    EXPECT_EQ(test::observeOn(d), c.expected);
     // The run ended at the failing step.
     EXPECT_TRUE(d.callsOf(Op::createSystemWide).empty());
     EXPECT_FALSE(d.wasRead(w, "AXRole"));
@@ -157,7 +158,7 @@ TEST_F(ObservationTest, FailsBeforeTheWalkWithItsReplies) {
 
 TEST_F(ObservationTest, DeniedRunTouchesNothingElse) {
   desktop.trusted = false;
-  EXPECT_EQ(serializeReply(observe(desktop)),
+  EXPECT_EQ(serializeReply(test::observeOn(desktop)),
             R"({"elements":[],"reason":"需要为 NEVO 开启辅助功能权限。","status":"denied"})");
   ASSERT_EQ(desktop.calls().size(), 1u);
   EXPECT_EQ(desktop.calls()[0].op, Op::trusted);
@@ -165,7 +166,7 @@ TEST_F(ObservationTest, DeniedRunTouchesNothingElse) {
 
 TEST_F(ObservationTest, UnreadablePositionEndsTheRunAfterOneFrameRequest) {
   window.fail("AXPosition");
-  EXPECT_EQ(observe(desktop), failure("unavailable", kReasonNoWindowInformation));
+  EXPECT_EQ(test::observeOn(desktop), failure("unavailable", kReasonNoWindowInformation));
   EXPECT_EQ(desktop.readsOf(window), (std::vector<std::string>{"AXPosition", "AXSize"}));
   EXPECT_EQ(desktop.callsOf(Op::readBatch).size(), 1u);
 }
@@ -229,7 +230,7 @@ TEST_F(ObservationTest, ChangesDuringTheWalkDiscardTheSnapshot) {
     scene.button.latency("AXTitle", 0.1);
     scene.desktop.at(scene.desktop.clock + 0.05, [&] { c.during(scene); });
 
-    EXPECT_EQ(observe(scene.desktop), failure("unavailable", c.reason));
+    EXPECT_EQ(test::observeOn(scene.desktop), failure("unavailable", c.reason));
     EXPECT_TRUE(scene.desktop.wasRead(scene.button, "AXDescription"));  // walked on after it
   }
 }
@@ -237,7 +238,7 @@ TEST_F(ObservationTest, ChangesDuringTheWalkDiscardTheSnapshot) {
 TEST_F(ObservationTest, UnchangedFocusGivesTheSnapshot) {
   const Node field = window.add("AXTextField").title("Search").frame({10, 10, 200, 30});
   app.focusElement(field);
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
   EXPECT_EQ(reply["status"], "available");
   EXPECT_EQ(ids(reply), (std::vector<std::string>{"812:focus", "812:w"}));
 }
@@ -248,7 +249,7 @@ TEST_F(ObservationTest, WindowBoundsComeFromBeforeTheWalkAndTitleFromAfter) {
     window.title(std::string(301, 'x'));
     window.frame({5, 5, 10, 10});
   });
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
   EXPECT_EQ(reply["status"], "available");
   EXPECT_EQ(reply["window"], Reply::parse(R"({"title": ")" + std::string(300, 'x') + R"(",
     "bounds": {"x": 0.0, "y": 0.0, "width": 800.0, "height": 600.0}})"));
@@ -258,7 +259,7 @@ TEST_F(ObservationTest, WindowBoundsComeFromBeforeTheWalkAndTitleFromAfter) {
 
 TEST_F(ObservationTest, MissingNameAndBundleIdAreEmpty) {
   app.name(std::nullopt).bundleId(std::nullopt);
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
   EXPECT_EQ(reply["app"], Reply::parse(R"({"pid": 812, "name": "", "bundleId": ""})"));
 }
 
@@ -269,7 +270,7 @@ TEST_F(ObservationTest, DeadlinePassingMidWalkStopsAtTheNextCheck) {
     buttons.push_back(window.add("AXButton").title("Item").frame({10.0 + 30.0 * i, 10, 20, 20}));
     buttons.back().latency("AXRole", 0.125);
   }
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
 
   std::vector<std::string> expected = {"812:w"};
   for (int i = 0; i < 15; ++i) expected.push_back("812:w." + std::to_string(i));
@@ -286,7 +287,7 @@ TEST_F(ObservationTest, DeadlinePassedBeforeTheWalkKeepsOnlyTheFocusedRecord) {
   // The focused element's hit test (the sixth request: focused window, its frame, focused
   // element, the element's two batches, the hit test) ends after the deadline.
   desktop.afterAxCalls(6, [&] { desktop.clock += kObservationWalkSeconds; });
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
 
   EXPECT_EQ(reply["status"], "available");
   EXPECT_EQ(ids(reply), (std::vector<std::string>{"812:focus"}));
@@ -306,7 +307,7 @@ TEST_F(ObservationTest, ReadsAnElementThatGetsNoRecordInAtMostFourRequests) {
       tree.push_back(group.add("AXImage").frame({i * 50.0, g * 10.0, 40, 8}));
     }
   }
-  const Reply reply = observe(desktop);
+  const Reply reply = test::observeOn(desktop);
   ASSERT_EQ(reply["status"], "available");
   EXPECT_EQ(reply["truncated"], false);
   EXPECT_EQ(ids(reply), (std::vector<std::string>{"812:w"}));
@@ -358,7 +359,7 @@ TEST(ObservationProtection, NoProtectedTextIsRequestedOrReported) {
     if (c.focused) app.focusElement(element);
     desktop.setFrontmost(812);
 
-    const std::string line = *serializeReply(observe(desktop));
+    const std::string line = *serializeReply(test::observeOn(desktop));
     EXPECT_EQ(line.find("\"protected\":true") != std::string::npos, c.recorded) << line;
     EXPECT_EQ(line.find(marker), std::string::npos) << line;
     for (const char* attribute : {"AXTitle", "AXDescription", "AXValue"}) {
@@ -443,7 +444,7 @@ TEST(ObservationLine, ComposeWindow) {
       R"("name":"Logo","protected":false,"role":"AXImage","value":""}],)"
       R"("status":"available","truncated":false,)"
       R"("window":{"bounds":{"height":600.0,"width":800.0,"x":100.0,"y":50.0},"title":"新邮件"}})";
-  EXPECT_EQ(serializeReply(observe(desktop)), expected);
+  EXPECT_EQ(serializeReply(test::observeOn(desktop)), expected);
   for (const char* attribute : {"AXTitle", "AXDescription", "AXValue"}) {
     EXPECT_FALSE(desktop.wasRead(password, attribute)) << attribute;
   }

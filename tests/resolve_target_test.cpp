@@ -9,6 +9,7 @@
 
 #include "reply/emit.h"
 #include "focus/focus_window.h"
+#include "commands.h"
 #include "sim_desktop.h"
 #include "windows/applications.h"
 #include "windows/list_windows.h"
@@ -47,7 +48,7 @@ struct Editor {
   // The entry a --windows run gives now for the window titled `title`, as the host
   // would write it back.
   std::string listedEntry(std::string_view title) {
-    const json reply = json::parse(serializeReply(listWindows(desktop)).value());
+    const json reply = json::parse(serializeReply(test::listWindowsOn(desktop)).value());
     for (const json& entry : reply.at("windows")) {
       if (entry.at("title") == title) return serializeReply(entry).value();
     }
@@ -66,7 +67,7 @@ struct Editor {
   Reply focus(const std::string& entry) {
     desktop.standardInput = entry;
     desktop.clearCalls();
-    return focusWindow(desktop);
+    return test::focusWindowOn(desktop);
   }
 
   // Whether the last command restored, activated or raised anything.
@@ -292,14 +293,14 @@ TEST(ResolveTargetRoundTrip, AnEntryWrittenByTheListFindsTheSameWindow) {
     desktop.addApp(500, "Mail").addWindow("Inbox", {0, 0, 1000, 800});
     desktop.setFrontmost(500);
 
-    const std::string line = serializeReply(listWindows(desktop)).value();
+    const std::string line = serializeReply(test::listWindowsOn(desktop)).value();
     const json listed = json::parse(line).at("windows");
     ASSERT_EQ(listed.size(), windows.size() + 1);
     const json& entry = listed.at(i + 1);  // the mail application's window comes first
     ASSERT_EQ(entry.at("id"), "4242:" + std::to_string(i));
     desktop.standardInput = serializeReply(entry).value();
 
-    EXPECT_EQ(focusWindow(desktop), json({{"status", "focused"}}));
+    EXPECT_EQ(test::focusWindowOn(desktop), json({{"status", "focused"}}));
     EXPECT_EQ(desktop.frontmostPid(), 4242);
     const OrReply<FocusRequest> request = parseFocusRequest(desktop.standardInput);
     ASSERT_TRUE(std::holds_alternative<FocusRequest>(request));

@@ -1,0 +1,7 @@
+#include "commands.h"
+
+namespace nevo::test {
+
+void checkReply(const Reply&) {}
+
+}  // namespace nevo::test
