@@ -4,9 +4,16 @@
 set -euo pipefail
 
 packages=(
+  # the build
   build-essential g++ clang cmake ninja-build pkg-config
   nlohmann-json3-dev libutf8proc-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # the Linux backend: AT-SPI over D-Bus, windows over X11
+  libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  # a virtual desktop with real applications (the demo and the end-to-end tests)
+  xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
+  # tests, fuzzing, benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev librapidcheck-dev libvalijson-dev
+  libfuzzer-14-dev libclang-rt-14-dev python3-jsonschema libatspi2.0-dev
 )
 
 missing=()
