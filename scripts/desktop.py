@@ -231,6 +231,13 @@ class Desktop:
         for pid in survivors:
             self._signal(pid, signal.SIGKILL)
             self._alive_or_reap(pid)
+        for _, process in self._processes:
+            for pipe in (process.stdin, process.stdout, process.stderr):
+                if pipe is not None:
+                    try:
+                        pipe.close()
+                    except OSError:
+                        pass
         self._processes.clear()
         for f in self._log_files:
             f.close()

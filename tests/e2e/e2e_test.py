@@ -19,6 +19,20 @@ from harness import (AMBIGUOUS, APPLICATION_CHANGED, DENIED, STATE_CHANGED, WIND
                      DesktopTestCase, TestApp)
 
 
+def centre(bounds):
+    return bounds["x"] + bounds["width"] / 2, bounds["y"] + bounds["height"] / 2
+
+
+def inside(point, bounds):
+    x, y = point
+    return bounds["x"] <= x < bounds["x"] + bounds["width"] and bounds["y"] <= y < bounds["y"] + bounds["height"]
+
+
+def overlaps(a, b):
+    return (a["x"] < b["x"] + b["width"] and b["x"] < a["x"] + a["width"] and
+            a["y"] < b["y"] + b["height"] and b["y"] < a["y"] + a["height"])
+
+
 class Application(DesktopTestCase):
     """The test application's full scene in front of a second application: what the three
     commands report about it and how they switch between windows."""
@@ -45,6 +59,8 @@ class Application(DesktopTestCase):
         self.assertEqual(reply["window"]["bounds"], app.frame("main"))
         elements = reply["elements"]
         self.assertRecords(elements, app.pid)
+        covered, cover = app.where("covered"), app.frame("cover")
+        self.assertTrue(inside(centre(covered), cover), "the cover window is over the covered button")
 
         # The focused entry comes first, under "focus", and only once.
         first = elements[0]
@@ -257,33 +273,35 @@ class WidgetFactory(DesktopTestCase):
         self.assertEqual(reply["status"], "available", reply)
         self.assertEqual(reply["app"]["pid"], pid)
         window = reply["window"]
-        self.assertEqual(window["title"], self.desktop.window_title(self.desktop.active_window()))
         elements = reply["elements"]
         self.assertRecords(elements, pid)
 
         roles = {r["role"] for r in elements}
-        for role in ("button", "checkbox", "radio", "slider", "textbox", "text"):
+        for role in ("button", "checkbox", "combobox", "radio", "slider", "tabs", "textbox", "text"):
             self.assertIn(role, roles, f"no {role} among {sorted(roles)}")
+        # Check boxes, radio buttons and sliders report their state as a number.
+        for record in elements:
+            if record["role"] in ("checkbox", "radio", "slider"):
+                float(record["value"])
         hittable = [r for r in elements if r["hittable"]]
         self.assertGreaterEqual(sum(r["role"] == "button" for r in hittable), 3, hittable)
         self.assertTrue(any(not r["enabled"] for r in elements), "the factory has disabled controls")
 
-        # What the hit test accepts lies in the window, where the screen can show it.
+        # Every element reported is on the window; what the hit test accepts has its centre
+        # there.
         frame = window["bounds"]
+        for record in elements:
+            self.assertTrue(overlaps(record["bounds"], frame), (record, frame))
         for record in hittable:
-            with self.subTest(record=record["id"]):
-                b = record["bounds"]
-                cx, cy = b["x"] + b["width"] / 2, b["y"] + b["height"] / 2
-                self.assertTrue(frame["x"] <= cx < frame["x"] + frame["width"] and
-                                frame["y"] <= cy < frame["y"] + frame["height"], (record, frame))
+            self.assertTrue(inside(centre(record["bounds"]), frame), (record, frame))
 
         listed = self.tool.windows()
         self.assertEqual(listed["status"], "available")
         self.assertEntries(listed["windows"])
         front = [w for w in listed["windows"] if w["isFrontmost"]]
         self.assertEqual(len(front), 1, listed)
-        self.assertEqual((front[0]["pid"], front[0]["title"], front[0]["bounds"]),
-                         (pid, window["title"], window["bounds"]))
+        self.assertEqual((front[0]["pid"], front[0]["title"], front[0]["bounds"], front[0]["appName"]),
+                         (pid, window["title"], window["bounds"], reply["app"]["name"]))
 
 
 # Bounds in real time, from start to exit, of each command when an application does not

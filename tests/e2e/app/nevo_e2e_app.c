@@ -45,6 +45,7 @@ static const char kPasswordText[] = "hunter2-e2e";
 typedef struct {
   const char* name;
   GtkWidget* window;
+  int x, y; /* where it was put */
 } NamedWindow;
 
 typedef struct {
@@ -117,6 +118,8 @@ static GtkWidget* newWindow(const char* name, const char* title, int x, int y, i
   g_signal_connect(window, "destroy", G_CALLBACK(forgetWindow), NULL);
   windows[windowCount].name = name;
   windows[windowCount].window = window;
+  windows[windowCount].x = x;
+  windows[windowCount].y = y;
   ++windowCount;
   return window;
 }
@@ -372,11 +375,24 @@ static gboolean allPlaced(void) {
     GtkWidget* window = windows[i].window;
     if (strcmp(windows[i].name, "mini") == 0) {
       if (!iconified(window)) return FALSE;
-    } else if (!gtk_widget_get_mapped(window) || gtk_widget_get_allocated_width(window) <= 1) {
+    } else if (strcmp(windows[i].name, "cover") == 0) {
+      if (!gtk_widget_get_mapped(window)) return FALSE;
+    } else if (!gtk_widget_get_mapped(window) || !windowAt(window, windows[i].x, windows[i].y)) {
       return FALSE;
     }
   }
   return TRUE;
+}
+
+/* Where the cover's frame goes: over the covered button's centre, as the main window is laid
+ * out now. */
+static void coverPosition(GtkWidget* first, int* coverX, int* coverY) {
+  GtkWidget* covered = findWidget("covered");
+  int originX = 0, originY = 0, x = 0, y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(first), &originX, &originY);
+  gtk_widget_translate_coordinates(covered, first, 0, 0, &x, &y);
+  *coverX = originX + x + gtk_widget_get_allocated_width(covered) / 2 - 60;
+  *coverY = originY + y + gtk_widget_get_allocated_height(covered) / 2 - 30;
 }
 
 static gboolean advanceStartup(gpointer unused) {
@@ -390,20 +406,22 @@ static gboolean advanceStartup(gpointer unused) {
   switch (startup.phase) {
     case 0:
       if (!allPlaced()) return G_SOURCE_CONTINUE;
-      if (cover != NULL) {
-        /* Centre the cover on the covered button. */
-        GtkWidget* covered = findWidget("covered");
-        int originX = 0, originY = 0, x = 0, y = 0;
-        gdk_window_get_origin(gtk_widget_get_window(first), &originX, &originY);
-        gtk_widget_translate_coordinates(covered, first, 0, 0, &x, &y);
-        pending.x = originX + x + gtk_widget_get_allocated_width(covered) / 2 - 60;
-        pending.y = originY + y + gtk_widget_get_allocated_height(covered) / 2 - 30;
-        gtk_window_move(GTK_WINDOW(cover), pending.x, pending.y);
-      }
       startup.phase = 1;
       return G_SOURCE_CONTINUE;
     case 1:
-      if (cover != NULL && !windowAt(cover, pending.x, pending.y)) return G_SOURCE_CONTINUE;
+      if (cover != NULL) {
+        /* Until the cover is where the layout, as it stands now, wants it. */
+        int x = 0, y = 0;
+        coverPosition(first, &x, &y);
+        if (!windowAt(cover, x, y)) {
+          if (x != pending.x || y != pending.y) {
+            pending.x = x;
+            pending.y = y;
+            gtk_window_move(GTK_WINDOW(cover), x, y);
+          }
+          return G_SOURCE_CONTINUE;
+        }
+      }
       activate(first);
       startup.phase = 2;
       return G_SOURCE_CONTINUE;
