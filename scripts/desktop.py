@@ -288,6 +288,18 @@ class Desktop:
                 return p
         return None
 
+    def daemon(self, command):
+        """The pid of a process below the desktop's own whose command name is `command` (as
+        the kernel keeps it, at most 15 characters), or None."""
+        for pid in _descendants([os.getpid()]):
+            try:
+                with open(f"/proc/{pid}/comm") as f:
+                    if f.read().strip() == command[:15]:
+                        return pid
+            except OSError:
+                pass
+        return None
+
     def _log(self, name):
         f = open(os.path.join(self.dir, f"{name}.log"), "ab")
         self._log_files.append(f)

@@ -15,8 +15,8 @@ import time
 import unittest
 
 import harness
-from harness import (AMBIGUOUS, APPLICATION_CHANGED, DENIED, STATE_CHANGED, WINDOW_CHANGED,
-                     DesktopTestCase, TestApp)
+from harness import (AMBIGUOUS, APPLICATION_CHANGED, DENIED_FOCUS, DENIED_OBSERVATION, DENIED_WINDOWS,
+                     STATE_CHANGED, WINDOW_CHANGED, DesktopTestCase, TestApp)
 
 
 def centre(bounds):
@@ -315,45 +315,81 @@ MARGIN_SECONDS = 1.0
 
 
 class StoppedApplication(DesktopTestCase):
-    """The frontmost application stops answering (SIGSTOP): every command still answers with
-    one line, within its bound, and the applications that do answer are still served."""
+    """The frontmost application, or the accessibility registry, stops answering (SIGSTOP):
+    every command still answers with one line within its bound, and the applications that do
+    answer are still served."""
 
     @classmethod
     def start_applications(cls):
         cls.other = TestApp(cls.desktop, scene="pair", prefix="Beta")
         cls.app = TestApp(cls.desktop)
 
+    def setUp(self):
+        super().setUp()
+        self.app.command("raise main")
+
     def timed(self, bound, *arguments, **kwargs):
         run = self.tool.run(*arguments, **kwargs)
         sys.stderr.write(f"\n  {' '.join(arguments) or '(observation)'}: {run.seconds:.2f} s "
-                         f"(bound {bound} s) -> {run.line.strip()[:100]}")
+                         f"(bound {bound} s) -> {run.line.strip()[:90]}")
         self.assertLessEqual(run.seconds, bound + MARGIN_SECONDS, run.describe())
-        return run.reply
+        return run
 
-    def test_commands_stay_within_their_bounds(self):
+    def stopped(self, pid):
+        os.kill(pid, signal.SIGSTOP)
+        self.addCleanup(os.kill, pid, signal.SIGCONT)
+
+    def test_1_stopped_before_the_command(self):
         app, other = self.app, self.other
         windows = self.tool.windows()["windows"]
         main = self.entry(windows, app.pid, "NEVO E2E Main")
         beta = self.entry(windows, other.pid, "Beta One")
 
-        os.kill(app.pid, signal.SIGSTOP)
-        self.addCleanup(os.kill, app.pid, signal.SIGCONT)
+        self.stopped(app.pid)
         self.timed(OBSERVATION_SECONDS)
-        listed = self.timed(WINDOWS_SECONDS, "--windows")
+        listed = self.timed(WINDOWS_SECONDS, "--windows").reply
         self.assertEqual(listed["status"], "available")
         self.assertEqual({w["title"] for w in listed["windows"] if w["pid"] == other.pid},
                          {"Beta One", "Beta Two"}, "the answering application is still listed")
-        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(main))["status"],
+        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(main)).reply["status"],
                          "unavailable")
-        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(beta)),
+        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(beta)).reply,
                          {"status": "focused"})
-        observed = self.timed(OBSERVATION_SECONDS)
+        observed = self.timed(OBSERVATION_SECONDS).reply
         self.assertEqual((observed["status"], observed["window"]["title"]), ("available", "Beta One"))
 
         os.kill(app.pid, signal.SIGCONT)
         app.command("raise main")
         self.assertEqual(self.tool.observe()["window"]["title"], "NEVO E2E Main",
                          "the application answers again once continued")
+
+    def test_2_stopped_while_the_command_reads(self):
+        # The stop lands at some point of the run (connecting, walking, listing, verifying):
+        # wherever it lands, the bound holds.
+        app = self.app
+        second = self.entry(self.tool.windows()["windows"], app.pid, "NEVO E2E Second")
+        commands = [
+            ((), None, OBSERVATION_SECONDS),
+            (("--windows",), None, WINDOWS_SECONDS),
+            (("--focus",), json.dumps(second), FOCUS_SECONDS),
+        ]
+        for arguments, stdin, bound in commands:
+            for delay in (0.005, 0.01, 0.02, 0.04):
+                with self.subTest(command=arguments, delay=delay):
+                    app.command("raise main")
+                    try:
+                        self.timed(bound, *arguments, stdin=stdin,
+                                   during=lambda: (time.sleep(delay), os.kill(app.pid, signal.SIGSTOP)))
+                    finally:
+                        os.kill(app.pid, signal.SIGCONT)
+
+    def test_3_registry_that_does_not_answer(self):
+        registry = self.desktop.daemon("at-spi2-registryd")
+        self.assertIsNotNone(registry, "the accessibility registry runs")
+        self.stopped(registry)
+        self.assertEqual(self.timed(OBSERVATION_SECONDS).line, DENIED_OBSERVATION)
+        self.assertEqual(self.timed(WINDOWS_SECONDS, "--windows").line, DENIED_WINDOWS)
+        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(ENTRY)).line, DENIED_FOCUS)
 
 
 ENTRY = {"appName": "nevo-e2e-app", "bounds": {"height": 222, "width": 322, "x": 1000, "y": 300},
@@ -377,10 +413,9 @@ class UnreachableAccessibility(DesktopTestCase):
     def assertDenied(self, env):
         entry = dict(ENTRY, pid=self.app.pid, id=f"{self.app.pid}:0")
         runs = [
-            (self.tool.run(env=env), '{"elements":[],"reason":"%s","status":"denied"}\n' % DENIED),
-            (self.tool.run("--windows", env=env), '{"reason":"%s","status":"denied","windows":[]}\n' % DENIED),
-            (self.tool.run("--focus", stdin=json.dumps(entry), env=env),
-             '{"reason":"%s","status":"denied"}\n' % DENIED),
+            (self.tool.run(env=env), DENIED_OBSERVATION),
+            (self.tool.run("--windows", env=env), DENIED_WINDOWS),
+            (self.tool.run("--focus", stdin=json.dumps(entry), env=env), DENIED_FOCUS),
         ]
         for run, line in runs:
             self.assertEqual(run.line, line, run.describe())

@@ -26,6 +26,9 @@ TEST_APP = None
 PASSWORD_TEXT = "hunter2-e2e"
 
 DENIED = "需要为 NEVO 开启辅助功能权限。"
+DENIED_OBSERVATION = '{"elements":[],"reason":"%s","status":"denied"}\n' % DENIED
+DENIED_WINDOWS = '{"reason":"%s","status":"denied","windows":[]}\n' % DENIED
+DENIED_FOCUS = '{"reason":"%s","status":"denied"}\n' % DENIED
 APPLICATION_CHANGED = "目标应用已变化，请重新获取窗口列表。"
 WINDOW_CHANGED = "目标窗口已变化，请重新获取窗口列表。"
 AMBIGUOUS = "目标窗口已变化，或存在同名同位置的窗口。请先移动或重命名窗口以便区分，再重新获取窗口列表。"
@@ -69,19 +72,23 @@ class Tool:
         self.env = env
         self.runs = []
 
-    def run(self, *arguments, stdin=None, env=None):
+    def run(self, *arguments, stdin=None, env=None, during=None):
+        """Runs the tool to its end; `during`, if given, is called once it has started."""
         started = time.monotonic()
+        process = subprocess.Popen([BINARY, *arguments], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=env if env is not None else self.env)
+        if during is not None:
+            during()
         try:
-            completed = subprocess.run(
-                [BINARY, *arguments],
-                input=stdin.encode() if stdin is not None else b"",
-                capture_output=True,
-                env=env if env is not None else self.env,
-                timeout=HANG_SECONDS,
-            )
+            stdout, stderr = process.communicate(stdin.encode() if stdin is not None else b"",
+                                                 timeout=HANG_SECONDS)
         except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
             self.test.fail(f"nevo-desktop-accessibility {' '.join(arguments)} did not answer "
                            f"within {HANG_SECONDS:.0f} s")
+        completed = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
         run = Run(list(arguments), stdin, completed, time.monotonic() - started)
         self.runs.append(run)
         self.check(run)
