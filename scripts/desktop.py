@@ -360,7 +360,10 @@ class Desktop:
                 self.display = f":{number}"
                 return
             tried.append(number)
-            if process.poll() is None:
+            # Another server took the display first (it exits), or this one hangs.
+            try:
+                process.wait(timeout=START_SECONDS)
+            except subprocess.TimeoutExpired:
                 self._fail("Xvfb", f"Xvfb on :{number} did not become ready")
             self._processes.remove(("Xvfb", process))
         self._fail("Xvfb", f"Xvfb could not start on any of the displays {tried or 'tried'}")
