@@ -68,7 +68,8 @@ class Application(DesktopTestCase):
         self.assertEqual((first["name"], first["role"], first["focused"]), ("Plain entry", "textbox", True))
 
         # name, role, enabled, hittable, the widget whose frame it reports, and for some
-        # the value and whether there is one
+        # the value and whether there is one. "Covered" lies under another window, and
+        # "Underneath" under "On top", its overlay in the same window.
         cases = [
             ("Plain label", "text", True, True, "label", None),
             ("Apply", "button", True, True, "apply", None),
@@ -77,6 +78,8 @@ class Application(DesktopTestCase):
             ("Remember me", "checkbox", True, True, "check", None),
             ("Volume", "slider", True, True, "slider", ("42", True)),
             ("Covered", "button", True, False, "covered", None),
+            ("Underneath", "button", True, False, "underneath", None),
+            ("On top", "button", True, True, "ontop", None),
             ("After deep", "button", True, True, "after", None),
         ]
         for name, role, enabled, hittable, widget, value in cases:

@@ -312,6 +312,16 @@ static GtkWidget* mainWindow(const char* title) {
   gtk_box_pack_start(GTK_BOX(column), named("label", gtk_label_new("Plain label")), FALSE, FALSE,
                      0);
   gtk_box_pack_start(GTK_BOX(column), button("apply", "Apply"), FALSE, FALSE, 0);
+
+  /* Covered within the window: an overlay draws its overlay child over its main child. */
+  GtkWidget* overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay), button("underneath", "Underneath"));
+  GtkWidget* top = button("ontop", "On top");
+  gtk_widget_set_halign(top, GTK_ALIGN_FILL);
+  gtk_widget_set_valign(top, GTK_ALIGN_FILL);
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), top);
+  gtk_box_pack_start(GTK_BOX(column), overlay, FALSE, FALSE, 0);
+
   GtkWidget* disabled = button("disabled", "Disabled");
   gtk_widget_set_sensitive(disabled, FALSE);
   gtk_box_pack_start(GTK_BOX(column), disabled, FALSE, FALSE, 0);
@@ -339,6 +349,7 @@ static GtkWidget* mainWindow(const char* title) {
 
   /* Covered by the "cover" window, which stays above this one. */
   gtk_box_pack_start(GTK_BOX(column), button("covered", "Covered"), FALSE, FALSE, 0);
+
 
   GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   GtkWidget* inner = outer;
