@@ -58,11 +58,11 @@ class DesktopError(Exception):
     """The desktop could not be started; the message says which part and why."""
 
 
-def _die_with_parent(parent_pid):
+def _die_with_parent(parent_pid, sig):
     """Runs in each child before exec: end with the desktop's owner."""
 
     def setup():
-        _libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+        _libc.prctl(PR_SET_PDEATHSIG, sig, 0, 0, 0)
         if os.getppid() != parent_pid:  # the owner died before prctl took effect
             os._exit(1)
 
@@ -108,12 +108,29 @@ def _remove_abandoned_directories():
                 pass
 
 
+def _display_taken(number):
+    """Whether an X server holds the display. A lock file whose server is gone does not
+    count: the X server removes such a stale lock itself."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as f:
+            os.kill(int(f.read().strip()), 0)
+        return True
+    except FileNotFoundError:
+        return False
+    except ProcessLookupError:
+        return False
+    except (OSError, ValueError):
+        return True
+
+
 def _missing(program):
     return shutil.which(program) is None and not os.access(program, os.X_OK)
 
 
 class Desktop:
     """One private desktop. Parts can be left out to build a desktop that lacks them."""
+
+    _live = set()  # the desktops of this process that have started and not stopped
 
     def __init__(self, *, session_bus=True, accessibility=True, window_manager=True):
         self.session_bus = session_bus
@@ -139,7 +156,11 @@ class Desktop:
         self.stop()
         return False
 
+    def _pids(self):
+        return {p.pid for _, p in self._processes}
+
     def start(self):
+        Desktop._live.add(self)
         self._started_at = time.monotonic()
         _libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
         for program in ["Xvfb", "xprop"] + (["dbus-daemon", "dbus-send"] if self.session_bus else []) + (
@@ -210,6 +231,7 @@ class Desktop:
         for _, process in reversed(self._processes):
             if process.poll() is None:
                 self._signal(process.pid, signal.SIGTERM)
+                self._signal(process.pid, signal.SIGCONT)  # in case a test stopped it
         deadline = time.monotonic() + 3.0
         for _, process in self._processes:
             try:
@@ -217,12 +239,16 @@ class Desktop:
             except subprocess.TimeoutExpired:
                 self._signal(process.pid, signal.SIGKILL)
                 process.wait()
-        # Daemons the desktop's processes started: orphaned, they were handed to this process
-        # (a subreaper), or they are still below a living one.
-        survivors = set(everyone) | set(_descendants([os.getpid()])) - {os.getpid()}
-        survivors -= {p.pid for _, p in self._processes}
+        # Daemons the desktop's processes started: still below one of them, or orphaned and
+        # handed to this process (a subreaper), which starts nothing else that outlives a
+        # call besides the processes of other desktops.
+        others = set().union(*(d._pids() for d in Desktop._live if d is not self))
+        adopted = _descendants([os.getpid()])
+        survivors = (set(everyone) | set(adopted)) - others - set(_descendants(others))
+        survivors -= {p.pid for _, p in self._processes} | {os.getpid()}
         for pid in survivors:
             self._signal(pid, signal.SIGTERM)
+            self._signal(pid, signal.SIGCONT)
         deadline = time.monotonic() + 2.0
         while survivors and time.monotonic() < deadline:
             survivors = {pid for pid in survivors if self._alive_or_reap(pid)}
@@ -239,6 +265,7 @@ class Desktop:
                     except OSError:
                         pass
         self._processes.clear()
+        Desktop._live.discard(self)
         for f in self._log_files:
             f.close()
         self._log_files.clear()
@@ -276,7 +303,9 @@ class Desktop:
         process = subprocess.Popen(
             argv,
             env=env if env is not None else self.env,
-            preexec_fn=_die_with_parent(os.getpid()),
+            # SIGKILL, which also ends a process a test has stopped; the X server alone gets
+            # the chance to remove its lock file and socket.
+            preexec_fn=_die_with_parent(os.getpid(), signal.SIGTERM if name == "Xvfb" else signal.SIGKILL),
             **popen_args,
         )
         self._processes.append((name, process))
@@ -335,7 +364,7 @@ class Desktop:
         accepts connections."""
         tried = []
         for number in range(FIRST_DISPLAY, FIRST_DISPLAY + DISPLAYS_TRIED):
-            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            if _display_taken(number):
                 continue
             read_end, write_end = os.pipe()
             process = self.spawn(
@@ -524,6 +553,9 @@ def teardown_on_signals():
     and tear the desktop down when the test or the demo is stopped."""
 
     def handler(signum, _frame):
+        # Once: a second signal must not cut the teardown that the first one started.
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_IGN)
         raise SystemExit(128 + signum)
 
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
