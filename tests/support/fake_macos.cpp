@@ -79,7 +79,8 @@ std::string utf8Of(std::u16string_view units) {
 }
 
 std::string describe(const Object& o) {
-  std::string d = std::string("a ") + kindName(o.kind);
+  const std::string kind = kindName(o.kind);
+  std::string d = (kind[0] == 'a' || kind[0] == 'e' || kind[0] == 'o' ? "an " : "a ") + kind;
   if (o.kind == Kind::string) d += " \"" + utf8Of(o.text.substr(0, 40)) + "\"";
   if (!o.origin.empty()) d += " from " + o.origin;
   return d;

@@ -12,7 +12,7 @@ namespace {
 std::optional<std::string> text(NSString* string) {
   if (string == nil) return std::nullopt;
   // The same conversion as every other string of the tool: a lone surrogate becomes U+FFFD
-  // (UTF8String would give NULL for the whole name).
+  // (UTF8String may give NULL for a string it cannot convert whole).
   return utf8String((__bridge CFStringRef)string);
 }
 
