@@ -64,10 +64,11 @@ AttributeRead AxPlatform::copyAttributeValue(const Element& element, std::string
 
 std::vector<AttributeRead> AxPlatform::copyMultipleAttributeValues(const Element& element,
                                                                    AttributeNames names) {
+  // Every read starts absent; a failure before the answer is taken apart only sets statuses.
   std::vector<AttributeRead> reads(names.size());
   const auto failAll = [&](AxStatus status) {
-    for (AttributeRead& read : reads) read = {status, {}};
-    return reads;
+    for (AttributeRead& read : reads) read.status = status;
+    return std::move(reads);
   };
   const AXUIElementRef ax = axRef(element);
   if (ax == nullptr) return failAll(kNoElement);
