@@ -3,6 +3,7 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
