@@ -315,9 +315,28 @@ std::vector<Link*> LinuxPlatform::links() {
 
 bool LinuxPlatform::send(const std::string& bus, Message message, ReplyHandler handler) {
   if (!message || !bus_) return false;
+  const char* member = dbus_message_get_member(message.get());
+  std::string method = member != nullptr ? member : "";
+  if (method == "Get" || method == "GetAll") {
+    // Properties calls: name the property or interface asked for.
+    ArgReader args(*message);
+    const std::optional<std::string> interface = args.string();
+    args.next();
+    const std::optional<std::string> property = args.string();
+    method += " " + (property ? *property : interface.value_or(""));
+  }
   Link* link = linkFor(bus);
-  if (link == nullptr || !link->call(*message, std::move(handler))) return false;
+  // Handlers run while the backend waits; counting them apart tells read-ahead from the
+  // calls the waiting operation made itself.
+  ReplyHandler counted = [this, inner = std::move(handler)](DBusMessage& reply) {
+    ++inHandler_;
+    inner(reply);
+    --inHandler_;
+  };
+  if (link == nullptr || !link->call(*message, std::move(counted))) return false;
   ++statistics_.calls;
+  ++statistics_.byMethod[method];
+  if (inHitTest_ && inHandler_ == 0) ++statistics_.hitTestCalls;
   if (link != bus_.get()) ++statistics_.peerCalls;
   return true;
 }
@@ -402,6 +421,12 @@ void LinuxPlatform::requestRole(Node& n) {
          if (!target.readAhead || !target.role.value || protectedRole(*target.role.value)) return;
          requestProperties(target);
          requestValue(target);
+         // Children listed before the role was known are read ahead now.
+         if (target.walked && target.children.value) {
+           for (const ObjectRef& ref : target.children.value->children) {
+             if (!ref.null()) readAhead(node(ref));
+           }
+         }
        });
 }
 
@@ -434,7 +459,9 @@ void LinuxPlatform::requestProperties(Node& n) {
        },
        [this](Node& target) {
          if (!target.walked || !target.properties.value) return;
-         if (target.properties.value->childCount > 0) requestChildren(target);
+         if (target.properties.value->childCount > 0 && target.children.state == SlotState::idle) {
+           requestChildren(target);
+         }
        });
 }
 
@@ -512,11 +539,14 @@ void LinuxPlatform::requestChildren(Node& n) {
        },
        [this](Node& target) {
          if (!target.children.value) return;
+         // Nothing below a password field is read ahead, and nothing below an element whose
+         // role is not known yet (its role handler takes over).
+         const bool safe = target.role.value && !protectedRole(*target.role.value);
          for (const ObjectRef& ref : target.children.value->children) {
            if (ref.null()) continue;
            Node& child = node(ref);
            child.listedParent = target.ref;
-           if (target.walked) readAhead(child);
+           if (target.walked && safe) readAhead(child);
          }
        });
 }
@@ -547,6 +577,9 @@ void LinuxPlatform::readAhead(Node& n) {
   }
   if (n.states.state == SlotState::idle) requestStates(n);
   if (n.extents.state == SlotState::idle) requestExtents(n);
+  // The children go out with the rest rather than after the child count: one round trip
+  // per level of the tree instead of three, for one cheap call on each leaf.
+  if (n.children.state == SlotState::idle) requestChildren(n);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -941,6 +974,15 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   // read ahead, and the application's own socket is worth opening.
   n->walked = true;
   openPeer(n->ref.bus);
+  // An element whose properties (read ahead) say it has no children is not asked to list
+  // them.
+  if (n->children.state == SlotState::idle && pending(n->properties)) {
+    await([&] { return !pending(n->properties); }, deadline);
+  }
+  if (n->children.state == SlotState::idle && n->properties.value &&
+      n->properties.value->childCount <= 0) {
+    return {AxStatus::success, 0};
+  }
   if (n->children.state == SlotState::ready && n->children.value) {
     // Already listed; make sure the children are being read ahead.
     for (const ObjectRef& ref : n->children.value->children) {
@@ -1010,7 +1052,7 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
   const auto* e = systemWide.as<LinuxElement>();
   if (e == nullptr || e->kind != LinuxElement::Kind::systemWide || !connected()) return {};
   ++statistics_.hitTests;
-  const long callsBefore = statistics_.calls;
+  inHitTest_ = true;
   const double deadline = deadlineFor(*e);
   const double px = x;
   const double py = y;
@@ -1026,19 +1068,30 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
   }
   ElementRead result;
   if (top != nullptr) {
-    if (const std::optional<ObjectRef> frame = accessibleWindowOf(*top, deadline)) {
+    // Which accessible window a client window shows is settled once per run.
+    auto known = framesByClient_.find(top->id);
+    if (known == framesByClient_.end()) {
+      known = framesByClient_.emplace(top->id, accessibleWindowOf(*top, deadline)).first;
+    }
+    if (const std::optional<ObjectRef>& frame = known->second) {
       // The deepest showing element that contains the point, taking at each level the
       // first child in the application's order that does.
       Node* current = &node(*frame);
       for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
+        // An element known to have no children is not asked for them.
+        if (current->properties.value && current->properties.value->childCount == 0 &&
+            current->children.state == SlotState::idle) {
+          break;
+        }
         const std::optional<std::vector<ObjectRef>> children = listing(*current, deadline);
         if (!children) break;
         for (const ObjectRef& ref : *children) {
           if (ref.null()) continue;
           Node& child = node(ref);
           child.listedParent = current->ref;
-          if (!child.extents.value && !pending(child.extents)) requestExtents(child);
-          if (!child.states.value && !pending(child.states)) requestStates(child);
+          // What this run already read stands; only what was never asked is asked now.
+          if (child.extents.state == SlotState::idle) requestExtents(child);
+          if (child.states.state == SlotState::idle) requestStates(child);
         }
         await(
             [&] {
@@ -1072,7 +1125,7 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
   } else {
     result.status = AxStatus::noValue;
   }
-  statistics_.hitTestCalls += statistics_.calls - callsBefore;
+  inHitTest_ = false;
   return result;
 }
 

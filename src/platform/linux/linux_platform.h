@@ -4,6 +4,7 @@
 // the mapping onto the platform interface and the rules this backend adds.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,7 +87,8 @@ class LinuxPlatform final : public Platform {
     long calls = 0;          // accessibility calls sent
     long peerCalls = 0;      // of them, over an application's own socket
     long hitTests = 0;
-    long hitTestCalls = 0;   // calls a hit test had to make itself
+    long hitTestCalls = 0;   // calls a hit test had to make itself (not read-ahead)
+    std::map<std::string, long> byMethod;  // calls by interface member
   };
   const Statistics& statistics() const { return statistics_; }
   // Sends one accessibility call to the application on `bus` (over its own socket once
@@ -148,7 +150,10 @@ class LinuxPlatform final : public Platform {
   bool applicationsListed_ = false;
   std::unordered_map<ProcessId, std::string> names_;
   std::optional<std::vector<ClientWindow>> clients_;
+  std::unordered_map<xcb_window_t, std::optional<ObjectRef>> framesByClient_;
   int readAheadCount_ = 0;
+  bool inHitTest_ = false;
+  int inHandler_ = 0;
   Statistics statistics_;
 };
 
