@@ -822,8 +822,17 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
         const bool title = attrs[i] == Attr::title;
         const AccessibleProperties* p = take(n->properties, title ? kBitTitle : kBitDescription);
         markFailedRead(n->properties, title ? kBitTitle : kBitDescription);
-        if (p != nullptr) read = success(title ? p->name : p->description);
-        else read.status = failureOf(n->properties.state);
+        if (p == nullptr) {
+          read.status = failureOf(n->properties.state);
+        } else if (title && p->name.empty() && windowRole(*role)) {
+          // A top-level window without an accessible name has the title the window
+          // manager shows.
+          const std::string name = p->name;
+          const std::optional<ClientWindow> shown = clientWindowOf(*n, deadline);
+          read = success(shown ? shown->title : name);
+        } else {
+          read = success(title ? p->name : p->description);
+        }
         break;
       }
       case Attr::value: {
@@ -1028,10 +1037,11 @@ AxStatus LinuxPlatform::setBooleanAttribute(const Element& element, std::string_
   const auto* e = element.as<LinuxElement>();
   if (e == nullptr || !connected()) return AxStatus::invalidElement;
   if (attrOf(name) != Attr::minimized) return AxStatus::attributeUnsupported;
-  const std::optional<xcb_window_t> window = clientWindowOf(*e);
+  Node* n = nodeOf(*e);
+  const std::optional<ClientWindow> window = n ? clientWindowOf(*n, deadlineFor(*e)) : std::nullopt;
   if (!window) return AxStatus::cannotComplete;
   // A pager restores an iconified window by activating it.
-  const bool sent = value ? x11_->requestIconify(*window) : x11_->requestActivation(*window);
+  const bool sent = value ? x11_->requestIconify(window->id) : x11_->requestActivation(window->id);
   return sent ? AxStatus::success : AxStatus::failure;
 }
 
@@ -1039,9 +1049,10 @@ AxStatus LinuxPlatform::performAction(const Element& element, std::string_view a
   const auto* e = element.as<LinuxElement>();
   if (e == nullptr || !connected()) return AxStatus::invalidElement;
   if (action != "AXRaise") return AxStatus::actionUnsupported;
-  const std::optional<xcb_window_t> window = clientWindowOf(*e);
+  Node* n = nodeOf(*e);
+  const std::optional<ClientWindow> window = n ? clientWindowOf(*n, deadlineFor(*e)) : std::nullopt;
   if (!window) return AxStatus::cannotComplete;
-  const bool sent = x11_->requestRaise(*window) && x11_->requestActivation(*window);
+  const bool sent = x11_->requestRaise(window->id) && x11_->requestActivation(window->id);
   return sent ? AxStatus::success : AxStatus::failure;
 }
 
@@ -1368,12 +1379,10 @@ std::optional<ObjectRef> LinuxPlatform::accessibleWindowOf(const ClientWindow& c
   return std::nullopt;
 }
 
-std::optional<xcb_window_t> LinuxPlatform::clientWindowOf(const LinuxElement& window) {
-  Node* n = nodeOf(window);
-  if (n == nullptr) return std::nullopt;
+std::optional<ClientWindow> LinuxPlatform::clientWindowOf(Node& window, double deadline) {
+  Node* n = &window;
   const std::optional<ProcessId> pid = pidForBus(n->ref.bus);
   if (!pid) return std::nullopt;
-  const double deadline = deadlineFor(window);
   Node& root = node(ObjectRef{n->ref.bus, std::string(kRootPath)});
   const std::optional<std::vector<ObjectRef>> windows = windowsOf(root, deadline);
   if (!windows) return std::nullopt;
@@ -1381,8 +1390,8 @@ std::optional<xcb_window_t> LinuxPlatform::clientWindowOf(const LinuxElement& wi
   if (position == windows->end()) return std::nullopt;
   for (const ObjectRef& ref : *windows) {
     Node& w = node(ref);
-    requestProperties(w);
-    requestExtents(w);
+    if (!pending(w.properties)) requestProperties(w);
+    if (!pending(w.extents)) requestExtents(w);
   }
   await(
       [&] {
@@ -1410,7 +1419,7 @@ std::optional<xcb_window_t> LinuxPlatform::clientWindowOf(const LinuxElement& wi
   const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
   const auto index = static_cast<std::size_t>(position - windows->begin());
   if (!pairs[index]) return std::nullopt;
-  return same[*pairs[index]].id;
+  return same[*pairs[index]];
 }
 
 // ---------------------------------------------------------------------------------------

@@ -136,7 +136,7 @@ class LinuxPlatform final : public Platform {
                               bool managed);
   void fetchNames(const std::vector<ProcessId>& pids);
   const std::vector<ClientWindow>& clientWindows();
-  std::optional<xcb_window_t> clientWindowOf(const LinuxElement& window);
+  std::optional<ClientWindow> clientWindowOf(Node& window, double deadline);
   std::optional<ObjectRef> accessibleWindowOf(const ClientWindow& client, double deadline);
 
   std::unique_ptr<X11Desktop> x11_;
