@@ -251,9 +251,11 @@ bool LinuxPlatform::connect() {
   if (!x11_) return false;
   const double deadline = monotonicNow() + kTrustSeconds;
 
-  // The accessibility bus: named in the environment, else asked of its launcher on the
-  // session bus (without starting a launcher that is not running).
+  // The accessibility bus: named in the environment, else published by its launcher on
+  // the root window, else asked of the launcher on the session bus (without starting a
+  // launcher that is not running).
   std::string address = environment("AT_SPI_BUS_ADDRESS");
+  if (address.empty()) address = x11_->accessibilityBusAddress();
   if (address.empty()) {
     std::unique_ptr<DbusTransport> session = DbusTransport::connect(sessionBusAddress());
     if (!session) return false;

@@ -91,6 +91,7 @@ X11Desktop::X11Desktop(xcb_connection_t* connection, int screen)
   const xcb_intern_atom_cookie_t applicationId = intern(connection_, "_GTK_APPLICATION_ID");
   const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
   const xcb_intern_atom_cookie_t changeState = intern(connection_, "WM_CHANGE_STATE");
+  const xcb_intern_atom_cookie_t busAddress = intern(connection_, "AT_SPI_BUS");
   if (cookies != nullptr) {
     xcb_generic_error_t* error = nullptr;
     ewmhReady_ = xcb_ewmh_init_atoms_replies(&ewmh_, cookies, &error) != 0;
@@ -99,6 +100,7 @@ X11Desktop::X11Desktop(xcb_connection_t* connection, int screen)
   applicationIdAtom_ = internReply(connection_, applicationId);
   wmStateAtom_ = internReply(connection_, wmState);
   changeStateAtom_ = internReply(connection_, changeState);
+  busAddressAtom_ = internReply(connection_, busAddress);
   ewmhReady_ = ewmhReady_ && screen_ >= 0 && screen_ < ewmh_.nb_screens;
 }
 
@@ -115,6 +117,18 @@ std::optional<xcb_window_t> X11Desktop::activeWindow() {
   dropError(error);
   if (!read || window == XCB_WINDOW_NONE) return std::nullopt;
   return window;
+}
+
+std::string X11Desktop::accessibilityBusAddress() {
+  if (busAddressAtom_ == XCB_ATOM_NONE) return {};
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, ewmh_.screens[screen_]->root, busAddressAtom_,
+                       XCB_ATOM_STRING, 0, kPropertyLengthLimit),
+      &error));
+  dropError(error);
+  return propertyString(reply.get());
 }
 
 ProcessId X11Desktop::windowPid(xcb_window_t window) {

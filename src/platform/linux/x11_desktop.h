@@ -51,6 +51,9 @@ class X11Desktop {
 
   // _NET_ACTIVE_WINDOW, absent when none or unreadable.
   std::optional<xcb_window_t> activeWindow();
+  // The accessibility bus address the bus launcher published on the root window
+  // (AT_SPI_BUS), or "" when there is none.
+  std::string accessibilityBusAddress();
   // _NET_WM_PID of one window, 0 when unknown.
   ProcessId windowPid(xcb_window_t window);
   // The managed client windows, bottom to top in stacking order, all read in one
@@ -75,6 +78,7 @@ class X11Desktop {
   xcb_atom_t applicationIdAtom_ = XCB_ATOM_NONE;
   xcb_atom_t wmStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t changeStateAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t busAddressAtom_ = XCB_ATOM_NONE;
 };
 
 // Latin-1 bytes as UTF-8.
