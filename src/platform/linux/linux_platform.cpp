@@ -1090,6 +1090,9 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
       // The deepest showing element that contains the point, taking at each level the
       // first child in the application's order that does.
       Node* current = &node(*frame);
+      // The window a hit test lands in is the one the walk reads: reading it ahead from
+      // here keeps the application busy while the descent waits.
+      readAhead(*current);
       for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
         // An element known to have no children is not asked for them.
         if (current->properties.value && current->properties.value->childCount == 0 &&
