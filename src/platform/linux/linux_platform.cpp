@@ -338,6 +338,7 @@ bool LinuxPlatform::send(const std::string& bus, Message message, ReplyHandler h
   if (link == nullptr || !link->call(*message, std::move(counted))) return false;
   ++statistics_.calls;
   ++statistics_.byMethod[method];
+  if (link == bus_.get() && ++callsByBus_[bus] == kPeerCallThreshold) openPeer(bus);
   if (inHitTest_ && inHandler_ == 0) ++statistics_.hitTestCalls;
   if (link != bus_.get()) ++statistics_.peerCalls;
   return true;
@@ -984,7 +985,6 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   // Counting children is how the walk descends: the element's children, once listed, are
   // read ahead, and the application's own socket is worth opening.
   n->walked = true;
-  openPeer(n->ref.bus);
   // An element whose properties (read ahead) say it has no children is not asked to list
   // them.
   if (n->children.state == SlotState::idle && pending(n->properties)) {

@@ -32,6 +32,10 @@ inline constexpr int kReadAheadLimit = 600;
 inline constexpr std::size_t kChildListingLimit = 1024;
 // Most characters of an element's text contents asked for.
 inline constexpr std::int32_t kTextValueLimit = 4096;
+// Calls to one application after which its own socket is opened: enough that the
+// application is being read at length (the observation), few enough that the walk goes
+// over the socket from its start.
+inline constexpr int kPeerCallThreshold = 4;
 // Deepest descent of a hit test below the window.
 inline constexpr int kHitTestDepthLimit = 64;
 
@@ -143,6 +147,7 @@ class LinuxPlatform final : public Platform {
   std::unique_ptr<Link> bus_;
   std::unordered_map<std::string, std::unique_ptr<Link>> peers_;
   std::unordered_map<std::string, bool> peerRequested_;
+  std::unordered_map<std::string, int> callsByBus_;
   std::optional<bool> trusted_;
   std::optional<float> systemTimeout_;
   std::unordered_map<ObjectRef, std::unique_ptr<Node>, ObjectRefHash> nodes_;
