@@ -27,17 +27,38 @@ struct Walk {
 
 bool roleInTable(AtspiRole role) {
   switch (role) {
-    case ATSPI_ROLE_PUSH_BUTTON: case ATSPI_ROLE_TEXT: case ATSPI_ROLE_ENTRY:
-    case ATSPI_ROLE_PASSWORD_TEXT: case ATSPI_ROLE_SPIN_BUTTON: case ATSPI_ROLE_COMBO_BOX:
-    case ATSPI_ROLE_CHECK_BOX: case ATSPI_ROLE_TOGGLE_BUTTON: case ATSPI_ROLE_RADIO_BUTTON:
-    case ATSPI_ROLE_PAGE_TAB: case ATSPI_ROLE_MENU_ITEM: case ATSPI_ROLE_CHECK_MENU_ITEM:
-    case ATSPI_ROLE_RADIO_MENU_ITEM: case ATSPI_ROLE_TEAROFF_MENU_ITEM: case ATSPI_ROLE_LABEL:
-    case ATSPI_ROLE_STATIC: case ATSPI_ROLE_CAPTION: case ATSPI_ROLE_ACCELERATOR_LABEL:
-    case ATSPI_ROLE_SCROLL_PANE: case ATSPI_ROLE_TABLE: case ATSPI_ROLE_TREE_TABLE:
-    case ATSPI_ROLE_TABLE_ROW: case ATSPI_ROLE_TREE_ITEM: case ATSPI_ROLE_LIST_ITEM:
-    case ATSPI_ROLE_LINK: case ATSPI_ROLE_SLIDER: case ATSPI_ROLE_PAGE_TAB_LIST:
-    case ATSPI_ROLE_DIALOG: case ATSPI_ROLE_ALERT: case ATSPI_ROLE_FILE_CHOOSER:
-    case ATSPI_ROLE_FRAME: case ATSPI_ROLE_WINDOW:
+    case ATSPI_ROLE_PUSH_BUTTON:
+    case ATSPI_ROLE_TEXT:
+    case ATSPI_ROLE_ENTRY:
+    case ATSPI_ROLE_PASSWORD_TEXT:
+    case ATSPI_ROLE_SPIN_BUTTON:
+    case ATSPI_ROLE_COMBO_BOX:
+    case ATSPI_ROLE_CHECK_BOX:
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_RADIO_BUTTON:
+    case ATSPI_ROLE_PAGE_TAB:
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+    case ATSPI_ROLE_TEAROFF_MENU_ITEM:
+    case ATSPI_ROLE_LABEL:
+    case ATSPI_ROLE_STATIC:
+    case ATSPI_ROLE_CAPTION:
+    case ATSPI_ROLE_ACCELERATOR_LABEL:
+    case ATSPI_ROLE_SCROLL_PANE:
+    case ATSPI_ROLE_TABLE:
+    case ATSPI_ROLE_TREE_TABLE:
+    case ATSPI_ROLE_TABLE_ROW:
+    case ATSPI_ROLE_TREE_ITEM:
+    case ATSPI_ROLE_LIST_ITEM:
+    case ATSPI_ROLE_LINK:
+    case ATSPI_ROLE_SLIDER:
+    case ATSPI_ROLE_PAGE_TAB_LIST:
+    case ATSPI_ROLE_DIALOG:
+    case ATSPI_ROLE_ALERT:
+    case ATSPI_ROLE_FILE_CHOOSER:
+    case ATSPI_ROLE_FRAME:
+    case ATSPI_ROLE_WINDOW:
       return true;
     default:
       return false;
@@ -46,8 +67,13 @@ bool roleInTable(AtspiRole role) {
 
 bool textRole(AtspiRole role) {
   switch (role) {
-    case ATSPI_ROLE_TEXT: case ATSPI_ROLE_ENTRY: case ATSPI_ROLE_LABEL: case ATSPI_ROLE_STATIC:
-    case ATSPI_ROLE_CAPTION: case ATSPI_ROLE_HEADING: case ATSPI_ROLE_PARAGRAPH:
+    case ATSPI_ROLE_TEXT:
+    case ATSPI_ROLE_ENTRY:
+    case ATSPI_ROLE_LABEL:
+    case ATSPI_ROLE_STATIC:
+    case ATSPI_ROLE_CAPTION:
+    case ATSPI_ROLE_HEADING:
+    case ATSPI_ROLE_PARAGRAPH:
     case ATSPI_ROLE_ACCELERATOR_LABEL:
       return true;
     default:
@@ -179,8 +205,10 @@ AtspiAccessible* activeWindow(Walk& walk, guint pid) {
         AtspiAccessible* window = atspi_accessible_get_child_at_index(app, w, nullptr);
         if (window == nullptr) continue;
         AtspiStateSet* states = atspi_accessible_get_state_set(window);
-        if (atspi_state_set_contains(states, ATSPI_STATE_ACTIVE)) found = window;
-        else g_object_unref(window);
+        if (atspi_state_set_contains(states, ATSPI_STATE_ACTIVE))
+          found = window;
+        else
+          g_object_unref(window);
         g_object_unref(states);
       }
     }

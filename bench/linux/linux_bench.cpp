@@ -46,7 +46,8 @@ Run runProcess(const std::vector<std::string>& argv) {
   pointers.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, copy[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, copy[0].c_str(), &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   Run run;
@@ -75,9 +76,16 @@ class Counting final : public nevo::Platform {
 
   std::vector<std::pair<std::string, double>> marks;
   void mark(const char* what) {
-    marks.emplace_back(what, std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+    marks.emplace_back(
+        what,
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
   }
-  bool isProcessTrusted() override { mark("trust"); bool t = inner_.isProcessTrusted(); mark("trusted"); return t; }
+  bool isProcessTrusted() override {
+    mark("trust");
+    bool t = inner_.isProcessTrusted();
+    mark("trusted");
+    return t;
+  }
   nevo::Element createApplicationElement(nevo::ProcessId pid) override {
     return inner_.createApplicationElement(pid);
   }
@@ -135,7 +143,8 @@ class Counting final : public nevo::Platform {
 
 std::string describe(nevo::Platform& platform, const nevo::Element& element) {
   static constexpr std::string_view kNames[] = {"AXRole", "AXTitle"};
-  const std::vector<nevo::AttributeRead> reads = platform.copyMultipleAttributeValues(element, kNames);
+  const std::vector<nevo::AttributeRead> reads =
+      platform.copyMultipleAttributeValues(element, kNames);
   std::string text;
   for (const nevo::AttributeRead& read : reads) {
     const std::string* s = read.value.get<std::string>();
@@ -182,11 +191,11 @@ int main(int argc, char** argv) {
   std::printf("application: %s (pid %s)\n", front->localizedName.value_or("").c_str(), pid.c_str());
   std::printf("plain libatspi walk: median %.1f ms over %d runs; %s", median(walkTimes) * 1000,
               runs, walkOut.c_str());
-  std::printf("tool (observation): median %.1f ms over %d runs; status %s, %zu records\n",
-              median(toolTimes) * 1000, runs,
-              toolReply.is_object() ? toolReply.value("status", "?").c_str() : "?",
-              toolReply.is_object() && toolReply.contains("elements") ? toolReply["elements"].size()
-                                                                       : 0);
+  std::printf(
+      "tool (observation): median %.1f ms over %d runs; status %s, %zu records\n",
+      median(toolTimes) * 1000, runs,
+      toolReply.is_object() ? toolReply.value("status", "?").c_str() : "?",
+      toolReply.is_object() && toolReply.contains("elements") ? toolReply["elements"].size() : 0);
   std::printf("ratio: %.1fx\n", median(walkTimes) / std::max(median(toolTimes), 1e-9));
 
   // One observation in this process, with what it sent.

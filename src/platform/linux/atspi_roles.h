@@ -48,10 +48,10 @@ bool windowRole(std::uint32_t role);
 
 // Where "AXValue" comes from for a role.
 enum class ValueSource {
-  none,    // no value
-  text,    // the Text interface's contents
-  number,  // the Value interface's current value
-  checked, // the checked state, as 0 or 1
+  none,      // no value
+  text,      // the Text interface's contents
+  number,    // the Value interface's current value
+  checked,   // the checked state, as 0 or 1
   selected,  // the selected state, as 0 or 1 (page tabs)
 };
 ValueSource valueSource(std::uint32_t role);

@@ -50,8 +50,8 @@ Message getStateCall(const ObjectRef& object) {
 Message getExtentsCall(const ObjectRef& object) {
   Message message = objectCall(object, kComponentInterface, "GetExtents");
   const dbus_uint32_t type = kScreenCoordinates;
-  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &type,
-                                           DBUS_TYPE_INVALID)) {
+  if (message &&
+      !dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &type, DBUS_TYPE_INVALID)) {
     return nullptr;
   }
   return message;
@@ -64,8 +64,7 @@ Message getChildrenCall(const ObjectRef& object) {
 Message getChildAtIndexCall(const ObjectRef& object, std::int32_t index) {
   Message message = objectCall(object, kAccessibleInterface, "GetChildAtIndex");
   const dbus_int32_t i = index;
-  if (message &&
-      !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &i, DBUS_TYPE_INVALID)) {
+  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &i, DBUS_TYPE_INVALID)) {
     return nullptr;
   }
   return message;
@@ -93,8 +92,8 @@ Message getTextCall(const ObjectRef& object, std::int32_t count) {
   Message message = objectCall(object, kTextInterface, "GetText");
   const dbus_int32_t start = 0;
   const dbus_int32_t end = count;
-  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &start,
-                                           DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID)) {
+  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32,
+                                           &end, DBUS_TYPE_INVALID)) {
     return nullptr;
   }
   return message;

@@ -102,8 +102,7 @@ Message getTextCall(const ObjectRef& object, std::int32_t count);
 // The first `count` objects below `object` (itself excluded) whose states include every
 // state of `states`, in the application's order; `traverse` walks the whole subtree,
 // otherwise only the children.
-Message getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count,
-                       bool traverse);
+Message getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count, bool traverse);
 Message getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y);
 Message getApplicationBusAddressCall(const ObjectRef& application);
 // Calls on the bus daemon and the launcher of the accessibility bus.
@@ -113,11 +112,11 @@ Message accessibilityBusAddressCall();
 
 // Replies.
 bool isError(DBusMessage& reply);
-std::optional<std::uint32_t> uint32Reply(DBusMessage& reply);       // "u"
-std::optional<std::string> stringReply(DBusMessage& reply);         // "s"
-std::optional<StateSet> stateReply(DBusMessage& reply);             // "au"
-std::optional<Extents> extentsReply(DBusMessage& reply);            // "(iiii)"
-std::optional<ObjectRef> referenceReply(DBusMessage& reply);        // "(so)"
+std::optional<std::uint32_t> uint32Reply(DBusMessage& reply);  // "u"
+std::optional<std::string> stringReply(DBusMessage& reply);    // "s"
+std::optional<StateSet> stateReply(DBusMessage& reply);        // "au"
+std::optional<Extents> extentsReply(DBusMessage& reply);       // "(iiii)"
+std::optional<ObjectRef> referenceReply(DBusMessage& reply);   // "(so)"
 std::optional<std::vector<ObjectRef>> referencesReply(DBusMessage& reply, std::size_t limit);
 // Properties.Get replies: "v" holding the type named.
 std::optional<std::string> variantStringReply(DBusMessage& reply);

@@ -37,8 +37,8 @@ bool validObjectPath(std::string_view path) {
   return validated(path, dbus_validate_path);
 }
 
-Message methodCall(std::string_view destination, std::string_view path,
-                   std::string_view interface, std::string_view method) {
+Message methodCall(std::string_view destination, std::string_view path, std::string_view interface,
+                   std::string_view method) {
   const std::string d(destination), p(path), i(interface), m(method);
   if (d.find('\0') != std::string::npos || i.find('\0') != std::string::npos ||
       m.find('\0') != std::string::npos) {
@@ -49,8 +49,8 @@ Message methodCall(std::string_view destination, std::string_view path,
       !dbus_validate_member(m.c_str(), nullptr)) {
     return nullptr;
   }
-  Message message(
-      dbus_message_new_method_call(d.empty() ? nullptr : d.c_str(), p.c_str(), i.c_str(), m.c_str()));
+  Message message(dbus_message_new_method_call(d.empty() ? nullptr : d.c_str(), p.c_str(),
+                                               i.c_str(), m.c_str()));
   if (message) dbus_message_set_auto_start(message.get(), FALSE);
   return message;
 }
@@ -135,8 +135,7 @@ void Link::drain() {
   }
 }
 
-bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
-                double deadline) {
+bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline) {
   std::vector<pollfd> fds;
   std::vector<Link*> polled;
   for (;;) {

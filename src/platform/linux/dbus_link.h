@@ -35,8 +35,8 @@ using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 // A method call, or null when a name is not valid D-Bus syntax (libdbus would complain
 // on standard error about an invalid one). The call never starts a service that is not
 // running.
-Message methodCall(std::string_view destination, std::string_view path,
-                   std::string_view interface, std::string_view method);
+Message methodCall(std::string_view destination, std::string_view path, std::string_view interface,
+                   std::string_view method);
 
 bool validBusName(std::string_view name);
 bool validObjectPath(std::string_view path);
@@ -110,8 +110,7 @@ class Link {
 // Serves `links` (drains what came in, waits on their descriptors) until `done` returns
 // true or the monotonic `deadline` passes; returns the last answer of `done`. Handlers
 // may send further calls meanwhile.
-bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
-                double deadline);
+bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline);
 
 // Reading arguments of a received message. Every getter checks the type first, so a
 // reply of an unexpected shape reads as absent instead of tripping libdbus's checks.

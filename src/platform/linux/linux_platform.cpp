@@ -39,7 +39,7 @@ enum class SlotState : std::uint8_t { idle, pending, ready, failed };
 template <class T>
 struct Slot {
   SlotState state = SlotState::idle;
-  std::optional<T> value;  // the last value read
+  std::optional<T> value;    // the last value read
   std::uint32_t served = 0;  // attributes that have already been given this value
 };
 
@@ -65,19 +65,19 @@ struct Listing {
 
 struct Node {
   ObjectRef ref;
-  Slot<std::uint32_t> role;                 // kept for the run
+  Slot<std::uint32_t> role;  // kept for the run
   Slot<StateSet> states;
   Slot<Extents> extents;
-  Slot<AccessibleProperties> properties;    // name, description, identifier, child count
-  Slot<std::string> identifier;             // kept; read alone while the role is not known
-  Slot<std::int32_t> characterCount;        // of long texts, before their contents
+  Slot<AccessibleProperties> properties;  // name, description, identifier, child count
+  Slot<std::string> identifier;           // kept; read alone while the role is not known
+  Slot<std::int32_t> characterCount;      // of long texts, before their contents
   Slot<std::string> text;
   Slot<double> number;
-  Slot<Listing> children;                   // kept for the run
-  Slot<ObjectRef> parent;                   // kept for the run
-  std::optional<ObjectRef> listedParent;    // the element whose children listed this one
-  bool readAhead = false;  // the walk's read-ahead has asked for this element
-  bool walked = false;     // children get read ahead once listed
+  Slot<Listing> children;                 // kept for the run
+  Slot<ObjectRef> parent;                 // kept for the run
+  std::optional<ObjectRef> listedParent;  // the element whose children listed this one
+  bool readAhead = false;                 // the walk's read-ahead has asked for this element
+  bool walked = false;                    // children get read ahead once listed
 };
 
 namespace {
@@ -113,8 +113,8 @@ void markFailedRead(Slot<T>& slot, std::uint32_t bit) {
 // Texts that may be long are read in two steps: their length, then at most the limit.
 bool longText(std::uint32_t role) {
   const std::string_view name = atspiRoleName(role);
-  return name == "text" || name == "terminal" || name == "document text" ||
-         name == "paragraph" || name == "editbar";
+  return name == "text" || name == "terminal" || name == "document text" || name == "paragraph" ||
+         name == "editbar";
 }
 
 AxStatus failureOf(SlotState state) {
@@ -270,7 +270,8 @@ bool LinuxPlatform::connect() {
       address = stringReply(reply).value_or("");
     });
     Link* links[] = {&link};
-    serveLinks(links, [&] { return answered; }, deadline);
+    serveLinks(
+        links, [&] { return answered; }, deadline);
     if (address.empty()) return false;
   }
   std::unique_ptr<DbusTransport> transport = DbusTransport::connect(address);
@@ -289,7 +290,8 @@ bool LinuxPlatform::connect() {
     return false;
   }
   Link* links[] = {bus_.get()};
-  serveLinks(links, [&] { return listed->answered; }, deadline);
+  serveLinks(
+      links, [&] { return listed->answered; }, deadline);
   trusted_ = listed->value.value_or(false);
   return *trusted_;
 }
@@ -399,15 +401,15 @@ void fill(LinuxPlatform& platform, Node& n, Slot<T> Node::*member, Message messa
   if (slot.state == SlotState::pending) return;
   slot.state = SlotState::pending;
   Node* target = &n;
-  const bool sent = platform.send(
-      n.ref.bus, std::move(message), [target, member, parse, then](DBusMessage& reply) {
-        Slot<T>& s = target->*member;
-        std::optional<T> value = parse(reply);
-        s.state = value ? SlotState::ready : SlotState::failed;
-        s.value = std::move(value);
-        s.served = 0;
-        if (then) then(*target);
-      });
+  const bool sent = platform.send(n.ref.bus, std::move(message),
+                                  [target, member, parse, then](DBusMessage& reply) {
+                                    Slot<T>& s = target->*member;
+                                    std::optional<T> value = parse(reply);
+                                    s.state = value ? SlotState::ready : SlotState::failed;
+                                    s.value = std::move(value);
+                                    s.served = 0;
+                                    if (then) then(*target);
+                                  });
   if (!sent) {
     slot.state = SlotState::failed;
     slot.value.reset();
@@ -418,19 +420,20 @@ void fill(LinuxPlatform& platform, Node& n, Slot<T> Node::*member, Message messa
 }  // namespace
 
 void LinuxPlatform::requestRole(Node& n) {
-  fill(*this, n, &Node::role, getRoleCall(n.ref),
-       [](DBusMessage& reply) { return uint32Reply(reply); },
-       [this](Node& target) {
-         if (!target.readAhead || !target.role.value || protectedRole(*target.role.value)) return;
-         requestProperties(target);
-         requestValue(target);
-         // Children listed before the role was known are read ahead now.
-         if (target.walked && target.children.value) {
-           for (const ObjectRef& ref : target.children.value->children) {
-             if (!ref.null()) readAhead(node(ref));
-           }
-         }
-       });
+  fill(
+      *this, n, &Node::role, getRoleCall(n.ref),
+      [](DBusMessage& reply) { return uint32Reply(reply); },
+      [this](Node& target) {
+        if (!target.readAhead || !target.role.value || protectedRole(*target.role.value)) return;
+        requestProperties(target);
+        requestValue(target);
+        // Children listed before the role was known are read ahead now.
+        if (target.walked && target.children.value) {
+          for (const ObjectRef& ref : target.children.value->children) {
+            if (!ref.null()) readAhead(node(ref));
+          }
+        }
+      });
 }
 
 void LinuxPlatform::requestStates(Node& n) {
@@ -451,26 +454,25 @@ void LinuxPlatform::requestProperties(Node& n) {
     return;
   }
   const std::string bus = n.ref.bus;
-  fill(*this, n, &Node::properties,
-       getAllPropertiesCall(n.ref, kAccessibleInterface),
-       [bus](DBusMessage& reply) {
-         std::optional<AccessibleProperties> properties = accessiblePropertiesReply(reply);
-         if (properties && properties->parent) {
-           properties->parent = usable(*properties->parent, bus);
-         }
-         return properties;
-       },
-       [this](Node& target) {
-         if (!target.walked || !target.properties.value) return;
-         if (target.properties.value->childCount > 0 && target.children.state == SlotState::idle) {
-           requestChildren(target);
-         }
-       });
+  fill(
+      *this, n, &Node::properties, getAllPropertiesCall(n.ref, kAccessibleInterface),
+      [bus](DBusMessage& reply) {
+        std::optional<AccessibleProperties> properties = accessiblePropertiesReply(reply);
+        if (properties && properties->parent) {
+          properties->parent = usable(*properties->parent, bus);
+        }
+        return properties;
+      },
+      [this](Node& target) {
+        if (!target.walked || !target.properties.value) return;
+        if (target.properties.value->childCount > 0 && target.children.state == SlotState::idle) {
+          requestChildren(target);
+        }
+      });
 }
 
 void LinuxPlatform::requestIdentifier(Node& n) {
-  fill(*this, n, &Node::identifier,
-       getPropertyCall(n.ref, kAccessibleInterface, "AccessibleId"),
+  fill(*this, n, &Node::identifier, getPropertyCall(n.ref, kAccessibleInterface, "AccessibleId"),
        [](DBusMessage& reply) { return variantStringReply(reply); });
 }
 
@@ -485,21 +487,21 @@ void LinuxPlatform::requestValue(Node& n) {
              [](DBusMessage& reply) { return stringReply(reply); });
         return;
       }
-      fill(*this, n, &Node::characterCount,
-           getPropertyCall(n.ref, kTextInterface, "CharacterCount"),
-           [](DBusMessage& reply) { return variantInt32Reply(reply); },
-           [this](Node& target) {
-             target.text.state = SlotState::idle;
-             if (!target.characterCount.value) {
-               target.text.state = SlotState::failed;
-               target.text.value.reset();
-               target.text.served = 0;
-               return;
-             }
-             const std::int32_t count = std::clamp(*target.characterCount.value, 0, kTextValueLimit);
-             fill(*this, target, &Node::text, getTextCall(target.ref, count),
-                  [](DBusMessage& reply) { return stringReply(reply); });
-           });
+      fill(
+          *this, n, &Node::characterCount, getPropertyCall(n.ref, kTextInterface, "CharacterCount"),
+          [](DBusMessage& reply) { return variantInt32Reply(reply); },
+          [this](Node& target) {
+            target.text.state = SlotState::idle;
+            if (!target.characterCount.value) {
+              target.text.state = SlotState::failed;
+              target.text.value.reset();
+              target.text.served = 0;
+              return;
+            }
+            const std::int32_t count = std::clamp(*target.characterCount.value, 0, kTextValueLimit);
+            fill(*this, target, &Node::text, getTextCall(target.ref, count),
+                 [](DBusMessage& reply) { return stringReply(reply); });
+          });
       // The contents follow once the length is known: the slot waits from now on.
       if (n.characterCount.state == SlotState::pending) {
         n.text.state = SlotState::pending;
@@ -509,8 +511,8 @@ void LinuxPlatform::requestValue(Node& n) {
       }
       return;
     case ValueSource::number:
-      fill(*this, n, &Node::number,
-           getPropertyCall(n.ref, kValueInterface, "CurrentValue"), [](DBusMessage& reply) {
+      fill(*this, n, &Node::number, getPropertyCall(n.ref, kValueInterface, "CurrentValue"),
+           [](DBusMessage& reply) {
              std::optional<double> value = variantDoubleReply(reply);
              if (value && !std::isfinite(*value)) value.reset();
              return value;
@@ -527,37 +529,37 @@ void LinuxPlatform::requestValue(Node& n) {
 
 void LinuxPlatform::requestChildren(Node& n) {
   const std::string bus = n.ref.bus;
-  fill(*this, n, &Node::children, getChildrenCall(n.ref),
-       [bus](DBusMessage& reply) -> std::optional<Listing> {
-         std::optional<std::vector<ObjectRef>> refs = referencesReply(reply, kChildListingLimit);
-         if (!refs) return std::nullopt;
-         Listing listing;
-         for (ObjectRef& ref : *refs) {
-           std::optional<ObjectRef> child = usable(std::move(ref), bus);
-           // An unusable reference keeps its place, so that positions do not shift.
-           listing.children.push_back(child ? std::move(*child) : ObjectRef{});
-         }
-         listing.total = listing.children.size();
-         return listing;
-       },
-       [this](Node& target) {
-         if (!target.children.value) return;
-         // Nothing below a password field is read ahead, and nothing below an element whose
-         // role is not known yet (its role handler takes over).
-         const bool safe = target.role.value && !protectedRole(*target.role.value);
-         for (const ObjectRef& ref : target.children.value->children) {
-           if (ref.null()) continue;
-           Node& child = node(ref);
-           child.listedParent = target.ref;
-           if (target.walked && safe) readAhead(child);
-         }
-       });
+  fill(
+      *this, n, &Node::children, getChildrenCall(n.ref),
+      [bus](DBusMessage& reply) -> std::optional<Listing> {
+        std::optional<std::vector<ObjectRef>> refs = referencesReply(reply, kChildListingLimit);
+        if (!refs) return std::nullopt;
+        Listing listing;
+        for (ObjectRef& ref : *refs) {
+          std::optional<ObjectRef> child = usable(std::move(ref), bus);
+          // An unusable reference keeps its place, so that positions do not shift.
+          listing.children.push_back(child ? std::move(*child) : ObjectRef{});
+        }
+        listing.total = listing.children.size();
+        return listing;
+      },
+      [this](Node& target) {
+        if (!target.children.value) return;
+        // Nothing below a password field is read ahead, and nothing below an element whose
+        // role is not known yet (its role handler takes over).
+        const bool safe = target.role.value && !protectedRole(*target.role.value);
+        for (const ObjectRef& ref : target.children.value->children) {
+          if (ref.null()) continue;
+          Node& child = node(ref);
+          child.listedParent = target.ref;
+          if (target.walked && safe) readAhead(child);
+        }
+      });
 }
 
 void LinuxPlatform::requestParent(Node& n) {
   const std::string bus = n.ref.bus;
-  fill(*this, n, &Node::parent,
-       getPropertyCall(n.ref, kAccessibleInterface, "Parent"),
+  fill(*this, n, &Node::parent, getPropertyCall(n.ref, kAccessibleInterface, "Parent"),
        [bus](DBusMessage& reply) -> std::optional<ObjectRef> {
          std::optional<ObjectRef> parent = variantReferenceReply(reply);
          if (!parent) return std::nullopt;
@@ -762,8 +764,10 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
         const std::uint32_t* r = take(n->role, 0);
         const StateSet* s = take(n->states, kBitRole);
         markFailedRead(n->states, kBitRole);
-        if (r != nullptr) read = success(axRole(*r, s != nullptr ? *s : 0));
-        else read.status = failureOf(n->role.state);
+        if (r != nullptr)
+          read = success(axRole(*r, s != nullptr ? *s : 0));
+        else
+          read.status = failureOf(n->role.state);
         break;
       }
       case Attr::subrole: {
@@ -807,12 +811,16 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
         if (identifierFromProperties) {
           const AccessibleProperties* p = take(n->properties, kBitIdentifier);
           markFailedRead(n->properties, kBitIdentifier);
-          if (p != nullptr) read = success(p->accessibleId);
-          else read.status = failureOf(n->properties.state);
+          if (p != nullptr)
+            read = success(p->accessibleId);
+          else
+            read.status = failureOf(n->properties.state);
         } else {
           const std::string* id = take(n->identifier, 0);
-          if (id != nullptr) read = success(*id);
-          else read.status = failureOf(n->identifier.state);
+          if (id != nullptr)
+            read = success(*id);
+          else
+            read.status = failureOf(n->identifier.state);
         }
         break;
       }
@@ -847,15 +855,19 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
           case ValueSource::text: {
             const std::string* t = take(n->text, kBitValue);
             markFailedRead(n->text, kBitValue);
-            if (t != nullptr) read = success(*t);
-            else read.status = failureOf(n->text.state);
+            if (t != nullptr)
+              read = success(*t);
+            else
+              read.status = failureOf(n->text.state);
             break;
           }
           case ValueSource::number: {
             const double* v = take(n->number, kBitValue);
             markFailedRead(n->number, kBitValue);
-            if (v != nullptr) read = success(NumberValue{*v, numberText(*v)});
-            else read.status = failureOf(n->number.state);
+            if (v != nullptr)
+              read = success(NumberValue{*v, numberText(*v)});
+            else
+              read.status = failureOf(n->number.state);
             break;
           }
           case ValueSource::checked:
@@ -886,8 +898,10 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
         }
         ArrayValue array;
         for (const ObjectRef& ref : l->children) {
-          if (ref.null()) array.emplace_back(OtherValue{"invalid"});
-          else array.emplace_back(elementFor(ref));
+          if (ref.null())
+            array.emplace_back(OtherValue{"invalid"});
+          else
+            array.emplace_back(elementFor(ref));
         }
         read = success(std::move(array));
         break;
@@ -898,8 +912,10 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
           break;
         }
         const ObjectRef* p = take(n->parent, 0);
-        if (p != nullptr) read = success(elementFor(*p));
-        else read.status = failureOf(n->parent.state);
+        if (p != nullptr)
+          read = success(elementFor(*p));
+        else
+          read.status = failureOf(n->parent.state);
         break;
       }
       case Attr::windows: {
@@ -916,8 +932,10 @@ std::vector<AttributeRead> LinuxPlatform::readAttributes(const LinuxElement& ele
       case Attr::focusedWindow:
       case Attr::focusedElement: {
         const Search& s = attrs[i] == Attr::focusedWindow ? focusedWindow : focusedElement;
-        if (s.found) read = success(elementFor(*s.found));
-        else read.status = s.answered ? AxStatus::noValue : AxStatus::cannotComplete;
+        if (s.found)
+          read = success(elementFor(*s.found));
+        else
+          read.status = s.answered ? AxStatus::noValue : AxStatus::cannotComplete;
         break;
       }
       case Attr::protectedContent:
@@ -1028,8 +1046,10 @@ AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::st
   const std::size_t last = std::min(refs->size(), first + static_cast<std::size_t>(maxCount));
   for (std::size_t i = first; i < last; ++i) {
     const ObjectRef& ref = (*refs)[i];
-    if (ref.null()) array.emplace_back(OtherValue{"invalid"});
-    else array.emplace_back(elementFor(ref));
+    if (ref.null())
+      array.emplace_back(OtherValue{"invalid"});
+    else
+      array.emplace_back(elementFor(ref));
   }
   return success(std::move(array));
 }
@@ -1162,8 +1182,9 @@ ElementRead LinuxPlatform::applicationHitTest(float x, float y) {
   for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
     auto next = std::make_shared<Outcome<ObjectRef>>();
     const std::string bus = current->bus;
-    if (!send(bus, getAccessibleAtPointCall(*current, static_cast<std::int32_t>(std::floor(x)),
-                                            static_cast<std::int32_t>(std::floor(y))),
+    if (!send(bus,
+              getAccessibleAtPointCall(*current, static_cast<std::int32_t>(std::floor(x)),
+                                       static_cast<std::int32_t>(std::floor(y))),
               [next, bus](DBusMessage& reply) {
                 next->answered = true;
                 if (std::optional<ObjectRef> ref = referenceReply(reply)) {
@@ -1251,8 +1272,8 @@ void LinuxPlatform::fetchNames(const std::vector<ProcessId>& pids) {
     names_[pid] = std::string();
     const std::optional<std::string> bus = busForPid(pid);
     if (!bus) continue;
-    if (send(*bus, getPropertyCall(ObjectRef{*bus, std::string(kRootPath)}, kAccessibleInterface,
-                                   "Name"),
+    if (send(*bus,
+             getPropertyCall(ObjectRef{*bus, std::string(kRootPath)}, kAccessibleInterface, "Name"),
              [this, pid, outstanding](DBusMessage& reply) {
                --*outstanding;
                names_[pid] = variantStringReply(reply).value_or("");

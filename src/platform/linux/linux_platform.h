@@ -88,10 +88,10 @@ class LinuxPlatform final : public Platform {
 
   // Counts of what this run sent, for the benchmark.
   struct Statistics {
-    long calls = 0;          // accessibility calls sent
-    long peerCalls = 0;      // of them, over an application's own socket
+    long calls = 0;      // accessibility calls sent
+    long peerCalls = 0;  // of them, over an application's own socket
     long hitTests = 0;
-    long hitTestCalls = 0;   // calls a hit test had to make itself (not read-ahead)
+    long hitTestCalls = 0;                 // calls a hit test had to make itself (not read-ahead)
     std::map<std::string, long> byMethod;  // calls by interface member
   };
   const Statistics& statistics() const { return statistics_; }

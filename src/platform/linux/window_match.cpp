@@ -18,26 +18,27 @@ std::vector<std::optional<std::size_t>> matchWindows(const std::vector<Accessibl
 
   // Pairs each unpaired window with the only unpaired client that `fits`, or with the
   // first one when `unique` is false.
-  const auto round = [&](const std::function<bool(const AccessibleWindow&, const ClientWindow&)>& fits,
-                         bool unique) {
-    for (std::size_t w = 0; w < windows.size(); ++w) {
-      if (match[w]) continue;
-      std::optional<std::size_t> found;
-      int count = 0;
-      for (std::size_t c = 0; c < clients.size(); ++c) {
-        if (taken[c] || !fits(windows[w], clients[c])) continue;
-        if (!found) found = c;
-        ++count;
-      }
-      if (!found || (unique && count != 1)) continue;
-      match[w] = found;
-      taken[*found] = true;
-    }
-  };
+  const auto round =
+      [&](const std::function<bool(const AccessibleWindow&, const ClientWindow&)>& fits,
+          bool unique) {
+        for (std::size_t w = 0; w < windows.size(); ++w) {
+          if (match[w]) continue;
+          std::optional<std::size_t> found;
+          int count = 0;
+          for (std::size_t c = 0; c < clients.size(); ++c) {
+            if (taken[c] || !fits(windows[w], clients[c])) continue;
+            if (!found) found = c;
+            ++count;
+          }
+          if (!found || (unique && count != 1)) continue;
+          match[w] = found;
+          taken[*found] = true;
+        }
+      };
 
-  round([](const AccessibleWindow& w, const ClientWindow& c) {
-    return w.title == c.title && sameRectangle(w, c);
-  }, false);
+  round([](const AccessibleWindow& w,
+           const ClientWindow& c) { return w.title == c.title && sameRectangle(w, c); },
+        false);
   round(sameRectangle, true);
   round([](const AccessibleWindow& w, const ClientWindow& c) { return w.title == c.title; }, true);
 

@@ -231,7 +231,8 @@ std::vector<ClientWindow> X11Desktop::clientWindows() {
       xcb_ewmh_get_atoms_reply_wipe(&states);
     }
     dropError(error), error = nullptr;
-    Owned<xcb_get_property_reply_t> iccState(xcb_get_property_reply(connection_, c.iccState, &error));
+    Owned<xcb_get_property_reply_t> iccState(
+        xcb_get_property_reply(connection_, c.iccState, &error));
     dropError(error), error = nullptr;
     if (iccState && iccState->format == 32 && xcb_get_property_value_length(iccState.get()) >= 4) {
       const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(iccState.get()));
@@ -251,7 +252,8 @@ std::vector<ClientWindow> X11Desktop::clientWindows() {
     dropError(error), error = nullptr;
     window.applicationId = validUtf8(propertyString(applicationId.get()));
 
-    Owned<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(connection_, c.geometry, &error));
+    Owned<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection_, c.geometry, &error));
     dropError(error), error = nullptr;
     Owned<xcb_translate_coordinates_reply_t> origin(
         xcb_translate_coordinates_reply(connection_, c.origin, &error));
@@ -290,8 +292,8 @@ bool X11Desktop::requestRaise(xcb_window_t window) {
 bool X11Desktop::requestIconify(xcb_window_t window) {
   // ICCCM's request to iconify: WM_CHANGE_STATE with IconicState, sent to the root.
   const std::uint32_t data[] = {kIconicState};
-  xcb_ewmh_send_client_message(connection_, window, ewmh_.screens[screen_]->root,
-                               changeStateAtom_, 1, data);
+  xcb_ewmh_send_client_message(connection_, window, ewmh_.screens[screen_]->root, changeStateAtom_,
+                               1, data);
   return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
 }
 

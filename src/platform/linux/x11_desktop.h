@@ -30,14 +30,14 @@ struct ScreenRect {
 // One client window the window manager lists.
 struct ClientWindow {
   xcb_window_t id = XCB_WINDOW_NONE;
-  ProcessId pid = 0;            // _NET_WM_PID, 0 when unknown
-  std::string title;            // _NET_WM_NAME, else WM_NAME (Latin-1 converted)
-  ScreenRect client;            // the client window on the screen
-  ScreenRect frame;             // the client grown by the window manager's frame extents
-  bool hidden = false;          // iconified (_NET_WM_STATE_HIDDEN or WM_STATE Iconic)
-  bool viewable = false;        // mapped and all its ancestors mapped
-  std::string applicationId;    // _GTK_APPLICATION_ID
-  std::string windowClass;      // the class part of WM_CLASS
+  ProcessId pid = 0;          // _NET_WM_PID, 0 when unknown
+  std::string title;          // _NET_WM_NAME, else WM_NAME (Latin-1 converted)
+  ScreenRect client;          // the client window on the screen
+  ScreenRect frame;           // the client grown by the window manager's frame extents
+  bool hidden = false;        // iconified (_NET_WM_STATE_HIDDEN or WM_STATE Iconic)
+  bool viewable = false;      // mapped and all its ancestors mapped
+  std::string applicationId;  // _GTK_APPLICATION_ID
+  std::string windowClass;    // the class part of WM_CLASS
 };
 
 class X11Desktop {

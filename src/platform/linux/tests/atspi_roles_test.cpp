@@ -74,14 +74,14 @@ TEST(AtspiRoles, OnlyThePasswordTextIsProtectedAndItHasNoValue) {
 }
 
 TEST(AtspiRoles, ValueSources) {
-  EXPECT_EQ(valueSource(61), ValueSource::text);     // text
-  EXPECT_EQ(valueSource(29), ValueSource::text);     // label
-  EXPECT_EQ(valueSource(51), ValueSource::number);   // slider
-  EXPECT_EQ(valueSource(52), ValueSource::number);   // spin button
-  EXPECT_EQ(valueSource(7), ValueSource::checked);   // check box
-  EXPECT_EQ(valueSource(62), ValueSource::checked);  // toggle button
-  EXPECT_EQ(valueSource(37), ValueSource::selected); // page tab
-  EXPECT_EQ(valueSource(43), ValueSource::none);     // push button
+  EXPECT_EQ(valueSource(61), ValueSource::text);      // text
+  EXPECT_EQ(valueSource(29), ValueSource::text);      // label
+  EXPECT_EQ(valueSource(51), ValueSource::number);    // slider
+  EXPECT_EQ(valueSource(52), ValueSource::number);    // spin button
+  EXPECT_EQ(valueSource(7), ValueSource::checked);    // check box
+  EXPECT_EQ(valueSource(62), ValueSource::checked);   // toggle button
+  EXPECT_EQ(valueSource(37), ValueSource::selected);  // page tab
+  EXPECT_EQ(valueSource(43), ValueSource::none);      // push button
   EXPECT_EQ(valueSource(500), ValueSource::none);
 }
 
@@ -98,8 +98,8 @@ TEST(NumberText, IntegersWithoutFractionOthersShortestRoundTrip) {
     std::string_view text;
   };
   const Case cases[] = {
-      {0, "0"},        {1, "1"},         {-3, "-3"},     {0.5, "0.5"},
-      {0.1, "0.1"},    {50.25, "50.25"}, {1e21, "1e+21"}, {9007199254740991.0, "9007199254740991"},
+      {0, "0"},     {1, "1"},         {-3, "-3"},      {0.5, "0.5"},
+      {0.1, "0.1"}, {50.25, "50.25"}, {1e21, "1e+21"}, {9007199254740991.0, "9007199254740991"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);

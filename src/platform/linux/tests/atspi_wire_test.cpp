@@ -27,7 +27,8 @@ TEST(AtspiWire, ExtentsAreFourIntegersInAStructure) {
   DBusMessageIter args, box;
   dbus_message_iter_init_append(reply.get(), &args);
   dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &box);
-  for (dbus_int32_t v : {10, -20, 300, 40}) dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
+  for (dbus_int32_t v : {10, -20, 300, 40})
+    dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
   dbus_message_iter_close_container(&args, &box);
   EXPECT_EQ(extentsReply(*reply), (Extents{10, -20, 300, 40}));
 
@@ -48,7 +49,8 @@ TEST(AtspiWire, StatesAreTwoWordsOfOneSet) {
   Message reply = emptyReply();
   const dbus_uint32_t words[] = {(1u << 8) | (1u << 25), 1u << (41 - 32)};
   const dbus_uint32_t* p = words;
-  dbus_message_append_args(reply.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_UINT32, &p, 2, DBUS_TYPE_INVALID);
+  dbus_message_append_args(reply.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_UINT32, &p, 2,
+                           DBUS_TYPE_INVALID);
   const std::optional<StateSet> states = stateReply(*reply);
   ASSERT_TRUE(states);
   EXPECT_TRUE(hasState(*states, State::enabled));
@@ -139,8 +141,8 @@ TEST(AtspiWire, ErrorsAndOtherShapesReadAsAbsent) {
 }
 
 TEST(AtspiWire, TheFocusSearchCarriesTheRuleTheProtocolDefines) {
-  Message call = getMatchesCall(ObjectRef{":1.5", std::string(kRootPath)},
-                                stateBit(State::focused), 1, true);
+  Message call =
+      getMatchesCall(ObjectRef{":1.5", std::string(kRootPath)}, stateBit(State::focused), 1, true);
   ASSERT_TRUE(call);
   EXPECT_STREQ(dbus_message_get_signature(call.get()), "(aiia{ss}iaiiasib)uib");
   EXPECT_FALSE(dbus_message_get_auto_start(call.get()));

@@ -38,7 +38,8 @@ class ScriptedTransport final : public Transport {
 
 // A call with the given serial, as the other side would have received it.
 Message callWithSerial(std::uint32_t serial) {
-  Message call = methodCall("org.a11y.atspi.Registry", "/x", "org.a11y.atspi.Accessible", "GetRole");
+  Message call =
+      methodCall("org.a11y.atspi.Registry", "/x", "org.a11y.atspi.Accessible", "GetRole");
   dbus_message_set_serial(call.get(), serial);
   return call;
 }
@@ -52,7 +53,8 @@ Message roleReply(std::uint32_t serial, std::uint32_t role) {
 
 Message errorReply(std::uint32_t serial) {
   Message call = callWithSerial(serial);
-  return Message(dbus_message_new_error(call.get(), "org.freedesktop.DBus.Error.UnknownMethod", "no"));
+  return Message(
+      dbus_message_new_error(call.get(), "org.freedesktop.DBus.Error.UnknownMethod", "no"));
 }
 
 Message signal() {
@@ -91,7 +93,8 @@ TEST(Link, RepliesReachTheHandlerOfTheirOwnCallInWhateverOrderTheyCome) {
   f.transport->inbox.push_back(errorReply(1));
   f.transport->inbox.push_back(roleReply(2, 61));
   Link* links[] = {f.link.get()};
-  EXPECT_TRUE(serveLinks(links, [&] { return answers.size() == 3; }, monotonicNow() + 1));
+  EXPECT_TRUE(serveLinks(
+      links, [&] { return answers.size() == 3; }, monotonicNow() + 1));
 
   EXPECT_EQ(answers, (std::vector<std::pair<int, std::uint32_t>>{{2, 43}, {0, 0}, {1, 61}}));
   EXPECT_FALSE(f.link->waiting());
@@ -104,7 +107,8 @@ TEST(Link, ACallThatIsNeverAnsweredEndsTheWaitAtTheDeadlineAndStaysOwed) {
   f.ask(answers, 1);
   f.transport->inbox.push_back(roleReply(2, 29));
   Link* links[] = {f.link.get()};
-  EXPECT_FALSE(serveLinks(links, [&] { return answers.size() == 2; }, monotonicNow() - 1));
+  EXPECT_FALSE(serveLinks(
+      links, [&] { return answers.size() == 2; }, monotonicNow() - 1));
   EXPECT_EQ(answers, (std::vector<std::pair<int, std::uint32_t>>{{1, 29}}));
   EXPECT_TRUE(f.link->waiting());
 
@@ -143,11 +147,13 @@ TEST(Link, ACallThatCannotBeQueuedIsRefusedAndNeverAnswered) {
 }
 
 TEST(MethodCall, NamesThatAreNotValidDbusSyntaxGiveNoMessage) {
-  EXPECT_TRUE(methodCall(":1.5", "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Accessible", "GetRole"));
+  EXPECT_TRUE(
+      methodCall(":1.5", "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Accessible", "GetRole"));
   EXPECT_FALSE(methodCall("not a name", "/a", "org.a11y.atspi.Accessible", "GetRole"));
   EXPECT_FALSE(methodCall(":1.5", "no-slash", "org.a11y.atspi.Accessible", "GetRole"));
   EXPECT_FALSE(methodCall(":1.5", "/a/", "org.a11y.atspi.Accessible", "GetRole"));
-  EXPECT_FALSE(methodCall(std::string_view(":1.5\0x", 6), "/a", "org.a11y.atspi.Accessible", "GetRole"));
+  EXPECT_FALSE(
+      methodCall(std::string_view(":1.5\0x", 6), "/a", "org.a11y.atspi.Accessible", "GetRole"));
   EXPECT_FALSE(getRoleCall(ObjectRef{"", "/a"}));
   EXPECT_FALSE(getRoleCall(ObjectRef{":1.5", ""}));
 }

@@ -16,7 +16,7 @@ TEST(ValidUtf8, ReplacesEachInvalidByteAndKeepsValidText) {
       {"plain", "plain"},
       {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
       {"a\xFFz", "a\xEF\xBF\xBDz"},
-      {"\xC3", "\xEF\xBF\xBD"},                            // cut sequence
+      {"\xC3", "\xEF\xBF\xBD"},                                  // cut sequence
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
       {"", ""},
   };
