@@ -520,7 +520,8 @@ void LinuxPlatform::requestValue(Node& n) {
       return;
     case ValueSource::checked:
     case ValueSource::selected:
-      requestStates(n);
+      // The state set is read with the deciding attributes anyway.
+      if (n.states.state == SlotState::idle) requestStates(n);
       return;
     case ValueSource::none:
       return;
@@ -577,14 +578,21 @@ void LinuxPlatform::readAhead(Node& n) {
   if (n.role.state == SlotState::idle) {
     requestRole(n);
   } else if (n.role.value && !protectedRole(*n.role.value)) {
-    if (n.properties.state == SlotState::idle) requestProperties(n);
-    requestValue(n);
+    if (n.properties.state == SlotState::idle) {
+      requestProperties(n);
+    } else if (n.properties.value && n.properties.value->childCount > 0 &&
+               n.children.state == SlotState::idle) {
+      requestChildren(n);
+    }
+    if (n.text.state == SlotState::idle && n.number.state == SlotState::idle &&
+        n.characterCount.state == SlotState::idle) {
+      requestValue(n);
+    }
   }
   if (n.states.state == SlotState::idle) requestStates(n);
   if (n.extents.state == SlotState::idle) requestExtents(n);
-  // The children go out with the rest rather than after the child count: one round trip
-  // per level of the tree instead of three, for one cheap call on each leaf.
-  if (n.children.state == SlotState::idle) requestChildren(n);
+  // The children follow the properties, and only when the child count says there are
+  // some: a call fewer for every leaf, which is most of a tree.
 }
 
 // ---------------------------------------------------------------------------------------
