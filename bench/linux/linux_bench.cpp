@@ -220,6 +220,25 @@ int main(int argc, char** argv) {
     std::printf("  %-28s %ld\n", method.c_str(), count);
   }
 
+  // What finding the focused element costs (one search of the application's tree) against
+  // one plain round trip to the same application.
+  {
+    const nevo::Element app = inner.createApplicationElement(front->processIdentifier);
+    inner.setMessagingTimeout(app, 1.0f);
+    std::vector<double> search, roundTrip;
+    for (int i = 0; i < 7; ++i) {
+      auto t0 = std::chrono::steady_clock::now();
+      inner.copyAttributeValue(app, "AXFocusedUIElement");
+      auto t1 = std::chrono::steady_clock::now();
+      inner.copyAttributeValue(app, "AXEnabled");
+      auto t2 = std::chrono::steady_clock::now();
+      search.push_back(std::chrono::duration<double>(t1 - t0).count());
+      roundTrip.push_back(std::chrono::duration<double>(t2 - t1).count());
+    }
+    std::printf("focused element search: median %.2f ms; one state read: median %.2f ms\n",
+                median(search) * 1000, median(roundTrip) * 1000);
+  }
+
   // Agreement of the hit test with the application's own, at every record's centre.
   const nevo::Element system = inner.createSystemWideElement();
   inner.setMessagingTimeout(system, nevo::kObservationTimeout);
