@@ -23,6 +23,7 @@ struct Walk {
   long records = 0;
   long requests = 0;
   long hitTests = 0;
+  long hitTestRequests = 0;
 };
 
 bool roleInTable(AtspiRole role) {
@@ -109,6 +110,7 @@ AtspiAccessible* hitTest(Walk& walk, AtspiAccessible* window, int x, int y) {
 
 bool exposed(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int x, int y) {
   ++walk.hitTests;
+  const long before = walk.requests;
   AtspiAccessible* candidate = hitTest(walk, window, x, y);
   bool found = false;
   for (int compared = 1; candidate != nullptr; ++compared) {
@@ -123,6 +125,7 @@ bool exposed(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int 
     candidate = parent;
   }
   if (candidate != nullptr) g_object_unref(candidate);
+  walk.hitTestRequests += walk.requests - before;
   return found;
 }
 
@@ -234,7 +237,9 @@ int main(int argc, char** argv) {
   }
   visit(walk, window, window, 0);
   g_object_unref(window);
-  std::printf("{\"visited\":%ld,\"records\":%ld,\"requests\":%ld,\"hitTests\":%ld}\n", walk.visited,
-              walk.records, walk.requests, walk.hitTests);
+  std::printf(
+      "{\"visited\":%ld,\"records\":%ld,\"requests\":%ld,\"hitTests\":%ld,"
+      "\"hitTestRequests\":%ld}\n",
+      walk.visited, walk.records, walk.requests, walk.hitTests, walk.hitTestRequests);
   return 0;
 }
