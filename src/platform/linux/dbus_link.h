@@ -99,6 +99,7 @@ class Link {
   // stray replies and answers to nothing are dropped.
   void drain();
   bool waiting() const { return !pending_.empty(); }
+  std::size_t outstanding() const { return pending_.size(); }
   bool open() const { return transport_->open(); }
   Transport& transport() { return *transport_; }
 
