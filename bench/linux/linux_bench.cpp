@@ -200,6 +200,7 @@ int main(int argc, char** argv) {
 
   // One observation in this process, with what it sent.
   LinuxPlatform inner;
+  inner.collectDetailedStatistics();
   Counting counting(inner);
   const auto start = std::chrono::steady_clock::now();
   const nevo::Reply reply = nevo::observe(counting);

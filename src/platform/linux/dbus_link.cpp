@@ -3,8 +3,8 @@
 #include <poll.h>
 
 #include <chrono>
-#include <thread>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace nevo::lin {

@@ -281,18 +281,20 @@ bool LinuxPlatform::connect() {
   if (!hello || !bus_->call(*hello, [](DBusMessage&) {})) return false;
 
   // The registry must answer: it is what lists the applications.
-  auto listed = std::make_shared<Outcome<bool>>();
+  auto listed = std::make_shared<Outcome<std::vector<ObjectRef>>>();
   Message children = getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
   if (!children || !bus_->call(*children, [listed](DBusMessage& reply) {
         listed->answered = true;
-        listed->value = referencesReply(reply, kChildListingLimit).has_value();
+        listed->value = referencesReply(reply, kChildListingLimit);
       })) {
     return false;
   }
   Link* links[] = {bus_.get()};
   serveLinks(
       links, [&] { return listed->answered; }, deadline);
-  trusted_ = listed->value.value_or(false);
+  trusted_ = listed->value.has_value();
+  // The listing also serves the first look-up of the applications.
+  registryListing_ = std::move(listed->value);
   return *trusted_;
 }
 
@@ -319,30 +321,36 @@ std::vector<Link*> LinuxPlatform::links() {
 
 bool LinuxPlatform::send(const std::string& bus, Message message, ReplyHandler handler) {
   if (!message || !bus_) return false;
-  const char* member = dbus_message_get_member(message.get());
-  std::string method = member != nullptr ? member : "";
-  if (method == "Get" || method == "GetAll") {
-    // Properties calls: name the property or interface asked for.
-    ArgReader args(*message);
-    const std::optional<std::string> interface = args.string();
-    args.next();
-    const std::optional<std::string> property = args.string();
-    method += " " + (property ? *property : interface.value_or(""));
-  }
   Link* link = linkFor(bus);
-  // Handlers run while the backend waits; counting them apart tells read-ahead from the
-  // calls the waiting operation made itself.
-  ReplyHandler counted = [this, inner = std::move(handler)](DBusMessage& reply) {
-    ++inHandler_;
-    inner(reply);
-    --inHandler_;
-  };
-  if (link == nullptr || !link->call(*message, std::move(counted))) return false;
+  if (link == nullptr) return false;
+  std::string method;
+  if (detailedStatistics_) {
+    // Calls by member (properties calls by the property or interface asked for), and
+    // handlers counted apart, which tells read-ahead from the calls a waiting operation
+    // made itself.
+    const char* member = dbus_message_get_member(message.get());
+    method = member != nullptr ? member : "";
+    if (method == "Get" || method == "GetAll") {
+      ArgReader args(*message);
+      const std::optional<std::string> interface = args.string();
+      args.next();
+      const std::optional<std::string> property = args.string();
+      method += " " + (property ? *property : interface.value_or(""));
+    }
+    handler = [this, inner = std::move(handler)](DBusMessage& reply) {
+      ++inHandler_;
+      inner(reply);
+      --inHandler_;
+    };
+  }
+  if (!link->call(*message, std::move(handler))) return false;
   ++statistics_.calls;
-  ++statistics_.byMethod[method];
-  if (link == bus_.get() && ++callsByBus_[bus] == kPeerCallThreshold) openPeer(bus);
-  if (inHitTest_ && inHandler_ == 0) ++statistics_.hitTestCalls;
   if (link != bus_.get()) ++statistics_.peerCalls;
+  if (detailedStatistics_) {
+    ++statistics_.byMethod[method];
+    if (inHitTest_ && inHandler_ == 0) ++statistics_.hitTestCalls;
+  }
+  if (link == bus_.get() && ++callsByBus_[bus] == kPeerCallThreshold) openPeer(bus);
   return true;
 }
 
@@ -1219,15 +1227,21 @@ const std::vector<ClientWindow>& LinuxPlatform::clientWindows() {
 
 bool LinuxPlatform::refreshApplications(double deadline) {
   auto apps = std::make_shared<Outcome<std::vector<ObjectRef>>>();
-  Message call = getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
-  if (!call || !bus_->call(*call, [apps](DBusMessage& reply) {
-        apps->answered = true;
-        apps->value = referencesReply(reply, kChildListingLimit);
-      })) {
-    return false;
+  if (registryListing_) {
+    apps->answered = true;
+    apps->value = std::move(registryListing_);
+    registryListing_.reset();
+  } else {
+    Message call = getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
+    if (!call || !bus_->call(*call, [apps](DBusMessage& reply) {
+          apps->answered = true;
+          apps->value = referencesReply(reply, kChildListingLimit);
+        })) {
+      return false;
+    }
+    ++statistics_.calls;
+    await([&] { return apps->answered; }, deadline);
   }
-  ++statistics_.calls;
-  await([&] { return apps->answered; }, deadline);
   if (!apps->value) return false;
   applicationsListed_ = true;
   auto outstanding = std::make_shared<int>(0);

@@ -95,6 +95,8 @@ class LinuxPlatform final : public Platform {
     std::map<std::string, long> byMethod;  // calls by interface member
   };
   const Statistics& statistics() const { return statistics_; }
+  // Counts calls by method and the hit tests' own calls too (costs a little per call).
+  void collectDetailedStatistics() { detailedStatistics_ = true; }
   // Sends one accessibility call to the application on `bus` (over its own socket once
   // that is open); `handler` runs with the reply. False when it could not be sent.
   bool send(const std::string& bus, Message message, ReplyHandler handler);
@@ -157,6 +159,8 @@ class LinuxPlatform final : public Platform {
   std::optional<std::vector<ClientWindow>> clients_;
   std::unordered_map<xcb_window_t, std::optional<ObjectRef>> framesByClient_;
   int readAheadCount_ = 0;
+  std::optional<std::vector<ObjectRef>> registryListing_;
+  bool detailedStatistics_ = false;
   bool inHitTest_ = false;
   int inHandler_ = 0;
   Statistics statistics_;
