@@ -424,32 +424,49 @@ class UnreachableAccessibility(DesktopTestCase):
             self.assertEqual(run.line, line, run.describe())
 
     def test_each_command_is_denied(self):
-        env = self.desktop.env
-        empty_runtime = os.path.join(self.desktop.dir, "empty")
+        desktop, env = self.desktop, self.desktop.env
+        empty_runtime = os.path.join(desktop.dir, "empty")
         os.mkdir(empty_runtime, 0o700)
-        nothing = {k: v for k, v in env.items() if k not in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS")}
-        nothing["XDG_RUNTIME_DIR"] = empty_runtime
-        cases = [
-            ("no display and no session bus", nothing),
-            ("no display", {k: v for k, v in env.items() if k != "DISPLAY"}),
-            ("a display nobody serves", dict(env, DISPLAY=unserved_display())),
-            ("no session bus", dict(nothing, DISPLAY=env["DISPLAY"])),
-            ("a session bus nobody serves",
-             dict(env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={empty_runtime}/bus")),
-        ]
-        # The working desktop first: the cases below differ from it in one thing each.
+        no_session_bus = {k: v for k, v in env.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+        no_session_bus["XDG_RUNTIME_DIR"] = empty_runtime  # where the bus is looked for last
+        unserved_bus = dict(env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={empty_runtime}/bus")
+        no_display = {k: v for k, v in env.items() if k != "DISPLAY"}
+
+        # The working desktop first: each case below differs from it in one thing.
         self.assertEqual(self.tool.windows()["status"], "available")
-        for case, case_env in cases:
+        for case, case_env in [
+            ("no display and no session bus", {k: v for k, v in no_session_bus.items() if k != "DISPLAY"}),
+            ("no display", no_display),
+            ("a display nobody serves", dict(env, DISPLAY=unserved_display())),
+        ]:
             with self.subTest(case=case):
                 self.assertDenied(case_env)
 
+        # The display tells where the accessibility bus is (the root window's AT_SPI_BUS), so
+        # no session bus is needed; without that, the session bus must tell.
+        published = desktop.root_property("AT_SPI_BUS")
+        self.assertTrue(published and published.startswith('"unix:'), "the bus launcher publishes the bus on the display")
+        address = published.strip('"')
+        self.assertEqual(self.tool.windows(env=no_session_bus)["status"], "available")
+        self.assertEqual(self.tool.windows(env=unserved_bus)["status"], "available")
+        desktop.xprop("-root", "-remove", "AT_SPI_BUS")
+        self.assertEqual(self.tool.windows()["status"], "available")
+        for case, case_env in [("no session bus", no_session_bus), ("a session bus nobody serves", unserved_bus)]:
+            with self.subTest(case=case + ", no address on the display"):
+                self.assertDenied(case_env)
+
         # The accessibility bus goes away (its launcher and the bus it launched): the session
-        # bus no longer has it, and nothing starts it again.
-        launcher = self.desktop.process("a11y-bus")
+        # bus no longer has it and nothing starts it again; nor does an address left behind
+        # on the display lead anywhere.
+        launcher = desktop.process("a11y-bus")
         for pid in harness.desktop_module._descendants([launcher.pid]) + [launcher.pid]:
             harness.stop_process(pid)
         launcher.wait()
         with self.subTest(case="the accessibility bus is gone"):
+            self.assertDenied(env)
+        desktop.xprop("-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS", address)
+        self.assertEqual(desktop.root_property("AT_SPI_BUS"), published)
+        with self.subTest(case="the display names the bus that is gone"):
             self.assertDenied(env)
 
 
