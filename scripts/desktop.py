@@ -305,7 +305,8 @@ class Desktop:
             env=env if env is not None else self.env,
             # SIGKILL, which also ends a process a test has stopped; the X server alone gets
             # the chance to remove its lock file and socket.
-            preexec_fn=_die_with_parent(os.getpid(), signal.SIGTERM if name == "Xvfb" else signal.SIGKILL),
+            preexec_fn=_die_with_parent(os.getpid(),
+                                        signal.SIGTERM if name == "Xvfb" else signal.SIGKILL),
             **popen_args,
         )
         self._processes.append((name, process))

@@ -10,6 +10,7 @@ and tears everything down. A desktop that cannot start fails the tests with the 
 import json
 import os
 import signal
+import subprocess
 import sys
 import time
 import unittest
@@ -25,7 +26,8 @@ def centre(bounds):
 
 def inside(point, bounds):
     x, y = point
-    return bounds["x"] <= x < bounds["x"] + bounds["width"] and bounds["y"] <= y < bounds["y"] + bounds["height"]
+    return (bounds["x"] <= x < bounds["x"] + bounds["width"] and
+            bounds["y"] <= y < bounds["y"] + bounds["height"])
 
 
 def overlaps(a, b):
@@ -65,7 +67,8 @@ class Application(DesktopTestCase):
         # The focused entry comes first, under "focus", and only once.
         first = elements[0]
         self.assertEqual(first["id"], f"{app.pid}:focus")
-        self.assertEqual((first["name"], first["role"], first["focused"]), ("Plain entry", "textbox", True))
+        self.assertEqual((first["name"], first["role"], first["focused"]),
+                         ("Plain entry", "textbox", True))
 
         # name, role, enabled, hittable, the widget whose frame it reports, and for some
         # the value and whether there is one. "Covered" lies under another window, and
@@ -85,8 +88,9 @@ class Application(DesktopTestCase):
         for name, role, enabled, hittable, widget, value in cases:
             with self.subTest(name=name):
                 record = self.named(elements, name)
-                self.assertEqual((record["role"], record["enabled"], record["hittable"], record["protected"]),
-                                 (role, enabled, hittable, False), record)
+                self.assertEqual(
+                    (record["role"], record["enabled"], record["hittable"], record["protected"]),
+                    (role, enabled, hittable, False), record)
                 self.assertEqual(record["bounds"], app.where(widget), record)
                 if value is not None:
                     self.assertEqual((record["value"], record["hasValue"]), value, record)
@@ -94,7 +98,8 @@ class Application(DesktopTestCase):
         # The password entry: reported, protected, nothing of its text.
         password = [r for r in elements if r["bounds"] == app.where("password")]
         self.assertEqual(len(password), 1, elements)
-        self.assertEqual({k: password[0][k] for k in ("role", "protected", "name", "value", "hasValue", "hittable")},
+        keys = ("role", "protected", "name", "value", "hasValue", "hittable")
+        self.assertEqual({k: password[0][k] for k in keys},
                          {"role": "textbox", "protected": True, "name": "", "value": "",
                           "hasValue": False, "hittable": False})
 
@@ -114,8 +119,9 @@ class Application(DesktopTestCase):
         first = reply["elements"][0]
         self.assertEqual(first["id"], f"{app.pid}:focus")
         self.assertEqual(first["bounds"], app.where("password"))
-        self.assertEqual((first["role"], first["protected"], first["focused"], first["name"], first["value"]),
-                         ("textbox", True, True, "", ""))
+        self.assertEqual(
+            (first["role"], first["protected"], first["focused"], first["name"], first["value"]),
+            ("textbox", True, True, "", ""))
         self.assertEqual(sum(r["bounds"] == first["bounds"] for r in reply["elements"]), 1,
                          "the focused password entry is reported once")
 
@@ -134,9 +140,11 @@ class Application(DesktopTestCase):
         self.assertLess(max(i for i, p in enumerate(pids) if p == app.pid),
                         min(i for i, p in enumerate(pids) if p == other.pid), pids)
         mine = {w["title"]: w for w in windows if w["pid"] == app.pid}
-        self.assertEqual(set(mine), {"NEVO E2E Main", "NEVO E2E Second", "NEVO E2E Minimized", "NEVO E2E Cover"})
+        self.assertEqual(set(mine), {"NEVO E2E Main", "NEVO E2E Second", "NEVO E2E Minimized",
+                                     "NEVO E2E Cover"})
         self.assertIs(reply["truncated"], True)
-        self.assertEqual({w["title"] for w in windows if w["pid"] == other.pid}, {"Beta One", "Beta Two"})
+        self.assertEqual({w["title"] for w in windows if w["pid"] == other.pid},
+                         {"Beta One", "Beta Two"})
 
         main, mini = mine["NEVO E2E Main"], mine["NEVO E2E Minimized"]
         self.assertEqual((main["isFrontmost"], main["isMinimized"]), (True, False))
@@ -265,8 +273,7 @@ class WidgetFactory(DesktopTestCase):
     @classmethod
     def start_applications(cls):
         cls.factory = cls.desktop.spawn(["gtk3-widget-factory"], name="widget-factory",
-                                        stdin=harness.subprocess.DEVNULL,
-                                        stdout=harness.subprocess.DEVNULL)
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         cls.desktop.wait_registered(cls.factory.pid, "gtk3-widget-factory")
         cls.desktop.wait_active(cls.factory.pid, "gtk3-widget-factory")
 
@@ -392,7 +399,8 @@ class StoppedApplication(DesktopTestCase):
         self.stopped(registry)
         self.assertEqual(self.timed(OBSERVATION_SECONDS).line, DENIED_OBSERVATION)
         self.assertEqual(self.timed(WINDOWS_SECONDS, "--windows").line, DENIED_WINDOWS)
-        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(ENTRY)).line, DENIED_FOCUS)
+        self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(ENTRY)).line,
+                         DENIED_FOCUS)
 
 
 ENTRY = {"appName": "nevo-e2e-app", "bounds": {"height": 222, "width": 322, "x": 1000, "y": 300},
@@ -400,14 +408,15 @@ ENTRY = {"appName": "nevo-e2e-app", "bounds": {"height": 222, "width": 322, "x":
 
 
 def unserved_display():
-    number = next(n for n in range(6000, 7000)
-                  if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"))
+    number = next(n for n in range(6000, 7000) if not os.path.exists(f"/tmp/.X{n}-lock")
+                  and not os.path.exists(f"/tmp/.X11-unix/X{n}"))
     return f":{number}"
 
 
 class UnreachableAccessibility(DesktopTestCase):
-    """Without a display, a session bus or a living accessibility bus, every command answers
-    with its permission-denied line, exactly."""
+    """When the accessibility bus cannot be reached (no display, no way to learn its address,
+    the bus gone), every command answers with its permission-denied line, exactly; as long as
+    one way to it is left, the commands work."""
 
     @classmethod
     def start_applications(cls):
@@ -435,7 +444,8 @@ class UnreachableAccessibility(DesktopTestCase):
         # The working desktop first: each case below differs from it in one thing.
         self.assertEqual(self.tool.windows()["status"], "available")
         for case, case_env in [
-            ("no display and no session bus", {k: v for k, v in no_session_bus.items() if k != "DISPLAY"}),
+            ("no display and no session bus",
+             {k: v for k, v in no_session_bus.items() if k != "DISPLAY"}),
             ("no display", no_display),
             ("a display nobody serves", dict(env, DISPLAY=unserved_display())),
         ]:
@@ -445,13 +455,15 @@ class UnreachableAccessibility(DesktopTestCase):
         # The display tells where the accessibility bus is (the root window's AT_SPI_BUS), so
         # no session bus is needed; without that, the session bus must tell.
         published = desktop.root_property("AT_SPI_BUS")
-        self.assertTrue(published and published.startswith('"unix:'), "the bus launcher publishes the bus on the display")
+        self.assertTrue(published and published.startswith('"unix:'),
+                        "the bus launcher publishes the bus on the display")
         address = published.strip('"')
         self.assertEqual(self.tool.windows(env=no_session_bus)["status"], "available")
         self.assertEqual(self.tool.windows(env=unserved_bus)["status"], "available")
         desktop.xprop("-root", "-remove", "AT_SPI_BUS")
         self.assertEqual(self.tool.windows()["status"], "available")
-        for case, case_env in [("no session bus", no_session_bus), ("a session bus nobody serves", unserved_bus)]:
+        for case, case_env in [("no session bus", no_session_bus),
+                               ("a session bus nobody serves", unserved_bus)]:
             with self.subTest(case=case + ", no address on the display"):
                 self.assertDenied(case_env)
 
