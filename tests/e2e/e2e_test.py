@@ -467,6 +467,14 @@ class UnreachableAccessibility(DesktopTestCase):
             with self.subTest(case=case + ", no address on the display"):
                 self.assertDenied(case_env)
 
+        # The registry dies: the bus would start it again on demand, but the tool starts
+        # nothing (and the applications, which would, have no reason to ask).
+        registry = desktop.daemon("at-spi2-registryd")
+        self.assertIsNotNone(registry, "the accessibility registry runs")
+        harness.stop_process(registry)
+        with self.subTest(case="the registry is gone"):
+            self.assertDenied(env)
+
         # The accessibility bus goes away (its launcher and the bus it launched): the session
         # bus no longer has it and nothing starts it again; nor does an address left behind
         # on the display lead anywhere.

@@ -300,7 +300,10 @@ class DesktopTestCase(unittest.TestCase):
 
 
 def stop_process(pid):
+    """Kills a process of the desktop and, when it is this process's child (the desktop's
+    owner adopts its orphans), reaps it."""
     try:
         os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
+        os.waitpid(pid, 0)
+    except (ProcessLookupError, ChildProcessError):
         pass
