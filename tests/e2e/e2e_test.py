@@ -15,7 +15,8 @@ import sys
 import time
 import unittest
 
-import harness
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import harness  # noqa: E402
 from harness import (AMBIGUOUS, APPLICATION_CHANGED, DENIED_FOCUS, DENIED_OBSERVATION, DENIED_WINDOWS,
                      STATE_CHANGED, WINDOW_CHANGED, DesktopTestCase, TestApp)
 
