@@ -19,9 +19,10 @@ As a module (the end-to-end tests):
         desktop.wait_registered(app.pid)
         subprocess.run([...], env=desktop.env)
 
-Nothing outlives the desktop: every process it starts gets SIGTERM if the process that owns
-the desktop dies, and the owner becomes a subreaper, so that daemons the desktop's
-processes start (the accessibility bus, its registry) are found and ended as well.
+Nothing outlives the desktop: every process it starts is killed if the process that owns
+the desktop dies (the X server is sent SIGTERM, so that it removes its lock), and the owner
+becomes a subreaper, so that daemons the desktop's processes start (the accessibility bus,
+its registry) are found and ended as well.
 """
 
 import ctypes
@@ -128,14 +129,11 @@ def _missing(program):
 
 
 class Desktop:
-    """One private desktop. Parts can be left out to build a desktop that lacks them."""
+    """One private desktop."""
 
     _live = set()  # the desktops of this process that have started and not stopped
 
-    def __init__(self, *, session_bus=True, accessibility=True, window_manager=True):
-        self.session_bus = session_bus
-        self.accessibility = accessibility and session_bus
-        self.window_manager = window_manager
+    def __init__(self):
         self.display = None
         self.bus_address = None
         self.a11y_address = None
@@ -163,9 +161,8 @@ class Desktop:
         Desktop._live.add(self)
         self._started_at = time.monotonic()
         _libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-        for program in ["Xvfb", "xprop"] + (["dbus-daemon", "dbus-send"] if self.session_bus else []) + (
-            ["/usr/libexec/at-spi-bus-launcher"] if self.accessibility else []
-        ) + (["openbox"] if self.window_manager else []):
+        for program in ("Xvfb", "xprop", "dbus-daemon", "dbus-send", "/usr/libexec/at-spi-bus-launcher",
+                        "openbox"):
             if _missing(program):
                 raise DesktopError(f"{program} is not installed (scripts/setup.sh installs it)")
         _remove_abandoned_directories()
@@ -216,13 +213,10 @@ class Desktop:
 
         self._start_x_server()
         env["DISPLAY"] = self.display
-        if self.session_bus:
-            self._start_session_bus()
-            env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
-        if self.accessibility:
-            self._start_accessibility_bus()
-        if self.window_manager:
-            self._start_window_manager()
+        self._start_session_bus()
+        env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
+        self._start_accessibility_bus()
+        self._start_window_manager()
 
     def stop(self):
         """Ends everything the desktop started, its daemons included. Safe to call twice."""

@@ -179,12 +179,11 @@ class DesktopTestCase(unittest.TestCase):
     """A test class whose tests share one desktop, started before the first test; a desktop
     that cannot start fails every test of the class with the reason."""
 
-    desktop_options = {}
     desktop = None
 
     @classmethod
     def setUpClass(cls):
-        cls.desktop = Desktop(**cls.desktop_options)
+        cls.desktop = Desktop()
         try:
             cls.desktop.start()
         except DesktopError as error:
