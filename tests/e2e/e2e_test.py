@@ -75,11 +75,11 @@ class Application(DesktopTestCase):
         # the value and whether there is one. "Covered" lies under another window, and
         # "Underneath" under "On top", its overlay in the same window.
         cases = [
-            ("Plain label", "text", True, True, "label", None),
+            ("Plain label", "text", True, True, "label", ("Plain label", True)),
             ("Apply", "button", True, True, "apply", None),
             ("Disabled", "button", False, False, "disabled", None),
             ("Plain entry", "textbox", True, True, "entry", ("", True)),
-            ("Remember me", "checkbox", True, True, "check", None),
+            ("Remember me", "checkbox", True, True, "check", ("1", True)),
             ("Volume", "slider", True, True, "slider", ("42", True)),
             ("Covered", "button", True, False, "covered", None),
             ("Underneath", "button", True, False, "underneath", None),
