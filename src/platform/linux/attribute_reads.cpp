@@ -1,0 +1,373 @@
+#include "platform/linux/attribute_reads.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "platform/linux/atspi_roles.h"
+#include "platform/linux/linux_element.h"
+
+namespace nevo::lin {
+namespace {
+
+AttributeRead success(AttrValue value) {
+  return AttributeRead{AxStatus::success, std::move(value)};
+}
+
+AttributeRead failure(AxStatus status) {
+  return AttributeRead{status, {}};
+}
+
+bool textAttribute(Attribute attribute) {
+  return attribute == Attribute::title || attribute == Attribute::description ||
+         attribute == Attribute::value;
+}
+
+// A list of objects as an array value; a null reference keeps its place as a value that is
+// not an element.
+ArrayValue elementArray(const std::vector<ObjectRef>& refs) {
+  ArrayValue array;
+  array.reserve(refs.size());
+  for (const ObjectRef& ref : refs) {
+    if (ref.null()) {
+      array.emplace_back(OtherValue{"invalid"});
+    } else {
+      array.emplace_back(objectElement(ref));
+    }
+  }
+  return array;
+}
+
+}  // namespace
+
+Attribute attributeNamed(std::string_view name) {
+  static constexpr std::pair<std::string_view, Attribute> kNames[] = {
+      {"AXRole", Attribute::role},
+      {"AXSubrole", Attribute::subrole},
+      {"AXProtectedContent", Attribute::protectedContent},
+      {"AXPosition", Attribute::position},
+      {"AXSize", Attribute::size},
+      {"AXEnabled", Attribute::enabled},
+      {"AXIdentifier", Attribute::identifier},
+      {"AXTitle", Attribute::title},
+      {"AXDescription", Attribute::description},
+      {"AXValue", Attribute::value},
+      {"AXMinimized", Attribute::minimized},
+      {"AXChildren", Attribute::children},
+      {"AXParent", Attribute::parent},
+      {"AXWindows", Attribute::windows},
+      {"AXFocusedWindow", Attribute::focusedWindow},
+      {"AXFocusedUIElement", Attribute::focusedElement},
+  };
+  for (const auto& [text, attribute] : kNames) {
+    if (text == name) return attribute;
+  }
+  return Attribute::unsupported;
+}
+
+// The focus attributes of an application are searches of its tree (Collection.GetMatches):
+// the first child that is active, the first element that is focused.
+struct FocusSearch {
+  bool asked = false;
+  bool answered = false;
+  std::optional<ObjectRef> found;
+};
+
+struct AttributeReader::Batch {
+  CachedObject& object;
+  // The role as known when the batch was sent; the texts are asked only when it is safe.
+  std::optional<std::uint32_t> role;
+  bool safe = false;
+  // Shared with the handlers, which may run after the wait has given up.
+  std::shared_ptr<FocusSearch> focusedWindow = std::make_shared<FocusSearch>();
+  std::shared_ptr<FocusSearch> focusedElement = std::make_shared<FocusSearch>();
+
+  bool answered() const {
+    const CachedObject& o = object;
+    return !pending(o.role) && !pending(o.states) && !pending(o.extents) &&
+           !pending(o.properties) && !pending(o.identifier) && !pending(o.text) &&
+           !pending(o.number) && !pending(o.children) && !pending(o.parent) &&
+           (!focusedWindow->asked || focusedWindow->answered) &&
+           (!focusedElement->asked || focusedElement->answered);
+  }
+};
+
+std::vector<AttributeRead> AttributeReader::read(CachedObject& object, AttributeNames names,
+                                                 double deadline) {
+  std::vector<Attribute> attributes;
+  attributes.reserve(names.size());
+  for (std::string_view name : names) attributes.push_back(attributeNamed(name));
+
+  // Texts are asked for only once the role is known not to be a password field; an element
+  // known to be safe gives its identifier with its other properties, any other is asked for
+  // the identifier alone.
+  const bool wantsTexts = std::any_of(attributes.begin(), attributes.end(), textAttribute);
+  const bool wantsIdentifier =
+      std::find(attributes.begin(), attributes.end(), Attribute::identifier) != attributes.end();
+  if ((wantsTexts || wantsIdentifier) && stale(object.role, 0)) cache_.requestRole(object);
+  if (wantsTexts) cache_.connections().await([&] { return !pending(object.role); }, deadline);
+
+  Batch batch{object, object.role.value, object.knownSafe()};
+  for (const Attribute attribute : attributes) request(batch, attribute);
+  cache_.connections().await([&] { return batch.answered(); }, deadline);
+
+  std::vector<AttributeRead> reads;
+  reads.reserve(attributes.size());
+  for (const Attribute attribute : attributes) reads.push_back(answer(batch, attribute, deadline));
+  return reads;
+}
+
+void AttributeReader::request(Batch& batch, Attribute attribute) {
+  CachedObject& object = batch.object;
+  const auto search = [&](const std::shared_ptr<FocusSearch>& s, StateSet states, bool traverse) {
+    if (s->asked) return;
+    s->asked = true;
+    const std::string bus = object.ref.bus;
+    if (!cache_.connections().send(
+            bus, getMatchesCall(object.ref, states, 1, traverse), [s, bus](DBusMessage& reply) {
+              s->answered = true;
+              std::optional<std::vector<ObjectRef>> refs = referencesReply(reply, 1);
+              if (refs && !refs->empty()) s->found = usable((*refs)[0], bus);
+            })) {
+      s->answered = true;
+    }
+  };
+  switch (attribute) {
+    case Attribute::role:
+      if (stale(object.role, 0)) cache_.requestRole(object);
+      if (stale(object.states, kBitRole)) cache_.requestStates(object);
+      break;
+    case Attribute::subrole:
+      if (stale(object.role, 0)) cache_.requestRole(object);
+      break;
+    case Attribute::position:
+      if (stale(object.extents, kBitPosition)) cache_.requestExtents(object);
+      break;
+    case Attribute::size:
+      if (stale(object.extents, kBitSize)) cache_.requestExtents(object);
+      break;
+    case Attribute::enabled:
+      if (stale(object.states, kBitEnabled)) cache_.requestStates(object);
+      break;
+    case Attribute::minimized:
+      if (stale(object.states, kBitMinimized)) cache_.requestStates(object);
+      break;
+    case Attribute::identifier:
+      if (batch.safe) {
+        if (stale(object.properties, kBitIdentifier)) cache_.requestProperties(object);
+      } else if (stale(object.identifier, 0)) {
+        cache_.requestIdentifier(object);
+      }
+      break;
+    case Attribute::title:
+      if (batch.safe && stale(object.properties, kBitTitle)) cache_.requestProperties(object);
+      break;
+    case Attribute::description:
+      if (batch.safe && stale(object.properties, kBitDescription)) {
+        cache_.requestProperties(object);
+      }
+      break;
+    case Attribute::value:
+      if (!batch.safe) break;
+      switch (valueSource(*batch.role)) {
+        case ValueSource::text:
+          if (stale(object.text, kBitValue)) cache_.requestValue(object);
+          break;
+        case ValueSource::number:
+          if (stale(object.number, kBitValue)) cache_.requestValue(object);
+          break;
+        case ValueSource::checked:
+        case ValueSource::selected:
+          if (stale(object.states, kBitValue)) cache_.requestStates(object);
+          break;
+        case ValueSource::none:
+          break;
+      }
+      break;
+    case Attribute::children:
+      if (stale(object.children, 0)) cache_.requestChildren(object);
+      break;
+    case Attribute::parent:
+      if (!object.listedParent && stale(object.parent, 0)) cache_.requestParent(object);
+      break;
+    case Attribute::focusedWindow:
+      search(batch.focusedWindow, stateBit(State::active), false);
+      break;
+    case Attribute::focusedElement:
+      search(batch.focusedElement, stateBit(State::focused), true);
+      break;
+    case Attribute::protectedContent:
+    case Attribute::windows:
+    case Attribute::unsupported:
+      break;
+  }
+}
+
+AttributeRead AttributeReader::answer(Batch& batch, Attribute attribute, double deadline) {
+  switch (attribute) {
+    case Attribute::role:
+      return role(batch);
+    case Attribute::subrole:
+      return subrole(batch);
+    case Attribute::position:
+    case Attribute::size:
+      return frame(batch, attribute);
+    case Attribute::enabled:
+    case Attribute::minimized:
+      return state(batch, attribute);
+    case Attribute::identifier:
+      return identifier(batch);
+    case Attribute::title:
+    case Attribute::description:
+      return text(batch, attribute, deadline);
+    case Attribute::value:
+      return value(batch);
+    case Attribute::children:
+      return children(batch);
+    case Attribute::parent:
+      return parent(batch);
+    case Attribute::windows:
+      return windows(batch, deadline);
+    case Attribute::focusedWindow:
+    case Attribute::focusedElement:
+      return focus(batch, attribute);
+    case Attribute::protectedContent:
+    case Attribute::unsupported:
+      break;
+  }
+  return failure(AxStatus::attributeUnsupported);
+}
+
+AttributeRead AttributeReader::role(Batch& batch) {
+  CachedObject& object = batch.object;
+  const std::uint32_t* role = take(object.role, 0);
+  // The states tell a text of several lines (a text area) from a text field.
+  const StateSet* states = take(object.states, kBitRole);
+  markFailedRead(object.states, kBitRole);
+  if (role == nullptr) return failure(failureOf(object.role.state));
+  return success(axRole(*role, states != nullptr ? *states : 0));
+}
+
+AttributeRead AttributeReader::subrole(Batch& batch) {
+  CachedObject& object = batch.object;
+  const std::uint32_t* role = take(object.role, 0);
+  if (role == nullptr) return failure(failureOf(object.role.state));
+  if (axSubrole(*role).empty()) return failure(AxStatus::noValue);
+  return success(std::string(axSubrole(*role)));
+}
+
+AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
+  CachedObject& object = batch.object;
+  const bool position = attribute == Attribute::position;
+  const std::uint32_t bit = position ? kBitPosition : kBitSize;
+  const Extents* extents = take(object.extents, bit);
+  markFailedRead(object.extents, bit);
+  if (extents == nullptr) return failure(failureOf(object.extents.state));
+  if (position) return success(PointValue{double(extents->x), double(extents->y)});
+  return success(SizeValue{double(extents->width), double(extents->height)});
+}
+
+AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
+  CachedObject& object = batch.object;
+  const bool enabled = attribute == Attribute::enabled;
+  const std::uint32_t bit = enabled ? kBitEnabled : kBitMinimized;
+  const StateSet* states = take(object.states, bit);
+  markFailedRead(object.states, bit);
+  if (states == nullptr) return failure(failureOf(object.states.state));
+  return success(hasState(*states, enabled ? State::enabled : State::iconified));
+}
+
+AttributeRead AttributeReader::identifier(Batch& batch) {
+  CachedObject& object = batch.object;
+  if (batch.safe) {
+    const AccessibleProperties* properties = take(object.properties, kBitIdentifier);
+    markFailedRead(object.properties, kBitIdentifier);
+    if (properties == nullptr) return failure(failureOf(object.properties.state));
+    return success(properties->accessibleId);
+  }
+  const std::string* id = take(object.identifier, 0);
+  if (id == nullptr) return failure(failureOf(object.identifier.state));
+  return success(*id);
+}
+
+AttributeRead AttributeReader::text(Batch& batch, Attribute attribute, double deadline) {
+  if (!batch.safe) return failure(AxStatus::cannotComplete);
+  CachedObject& object = batch.object;
+  const bool title = attribute == Attribute::title;
+  const AccessibleProperties* properties =
+      take(object.properties, title ? kBitTitle : kBitDescription);
+  markFailedRead(object.properties, title ? kBitTitle : kBitDescription);
+  if (properties == nullptr) return failure(failureOf(object.properties.state));
+  if (!title) return success(properties->description);
+  if (properties->name.empty() && windowRole(*batch.role)) {
+    // A top-level window without an accessible name has the title the window manager
+    // shows.
+    const std::string name = properties->name;
+    const std::optional<ClientWindow> shown = workspace_.clientWindowOf(object, deadline);
+    return success(shown ? shown->title : name);
+  }
+  return success(properties->name);
+}
+
+AttributeRead AttributeReader::value(Batch& batch) {
+  if (!batch.safe) return failure(AxStatus::cannotComplete);
+  CachedObject& object = batch.object;
+  const ValueSource source = valueSource(*batch.role);
+  switch (source) {
+    case ValueSource::text: {
+      const std::string* text = take(object.text, kBitValue);
+      markFailedRead(object.text, kBitValue);
+      if (text == nullptr) return failure(failureOf(object.text.state));
+      return success(*text);
+    }
+    case ValueSource::number: {
+      const double* number = take(object.number, kBitValue);
+      markFailedRead(object.number, kBitValue);
+      if (number == nullptr) return failure(failureOf(object.number.state));
+      return success(NumberValue{*number, numberText(*number)});
+    }
+    case ValueSource::checked:
+    case ValueSource::selected: {
+      const StateSet* states = take(object.states, kBitValue);
+      markFailedRead(object.states, kBitValue);
+      if (states == nullptr) return failure(failureOf(object.states.state));
+      const State state = source == ValueSource::checked ? State::checked : State::selected;
+      const double on = hasState(*states, state) ? 1 : 0;
+      return success(NumberValue{on, numberText(on)});
+    }
+    case ValueSource::none:
+      break;
+  }
+  return failure(AxStatus::noValue);
+}
+
+AttributeRead AttributeReader::children(Batch& batch) {
+  const Listing* listing = take(batch.object.children, 0);
+  if (listing == nullptr) return failure(failureOf(batch.object.children.state));
+  return success(elementArray(listing->children));
+}
+
+AttributeRead AttributeReader::parent(Batch& batch) {
+  CachedObject& object = batch.object;
+  // The element that listed this one is its parent, as the walk came down.
+  if (object.listedParent) return success(objectElement(*object.listedParent));
+  const ObjectRef* parent = take(object.parent, 0);
+  if (parent == nullptr) return failure(failureOf(object.parent.state));
+  return success(objectElement(*parent));
+}
+
+AttributeRead AttributeReader::windows(Batch& batch, double deadline) {
+  const std::optional<std::vector<ObjectRef>> windows =
+      cache_.applicationWindows(batch.object, deadline);
+  if (!windows) return failure(AxStatus::cannotComplete);
+  return success(elementArray(*windows));
+}
+
+AttributeRead AttributeReader::focus(Batch& batch, Attribute attribute) {
+  const FocusSearch& search =
+      attribute == Attribute::focusedWindow ? *batch.focusedWindow : *batch.focusedElement;
+  if (search.found) return success(objectElement(*search.found));
+  return failure(search.answered ? AxStatus::noValue : AxStatus::cannotComplete);
+}
+
+}  // namespace nevo::lin

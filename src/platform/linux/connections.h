@@ -1,0 +1,86 @@
+// The backend's D-Bus connections: the accessibility bus (found through the environment, the
+// display or the session bus) and, for an application read at length, its own socket.
+//
+// Calls are sent at once and answered through their handlers; a wait serves every
+// connection until what it waits for has come or its deadline has passed, so that calls
+// sent together cost about one round trip.
+#pragma once
+
+#include <poll.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/linux/atspi_wire.h"
+#include "platform/linux/dbus_link.h"
+#include "platform/linux/x11_desktop.h"
+
+namespace nevo::lin {
+
+// Calls to one application after which its own socket is opened: enough that the
+// application is being read at length (the observation), few enough that the walk goes
+// over the socket from its start.
+inline constexpr int kPeerCallThreshold = 4;
+// Most applications taken from the registry's listing.
+inline constexpr std::size_t kApplicationListingLimit = 1024;
+
+// Counts of what a run sent, for the benchmark.
+struct CallStatistics {
+  long calls = 0;      // calls sent
+  long peerCalls = 0;  // of them, over an application's own socket
+  long hitTests = 0;
+  long hitTestCalls = 0;                 // calls a hit test made itself (not read-ahead)
+  std::map<std::string, long> byMethod;  // calls by interface member
+};
+
+class Connections {
+ public:
+  // Connects to the accessibility bus and asks its registry for the applications; the
+  // listing, or absent when the bus cannot be found or reached or the registry does not
+  // answer by the deadline.
+  std::optional<std::vector<ObjectRef>> open(X11Desktop& display, double deadline);
+  bool connected() const { return bus_ != nullptr; }
+
+  // Sends one accessibility call to the application on `bus` (over its own socket once
+  // that is open); `handler` runs with the reply. False when it could not be sent.
+  bool send(const std::string& bus, Message message, ReplyHandler handler);
+  // Sends a call to the bus daemon or the registry: always over the bus.
+  bool sendToBus(Message message, ReplyHandler handler);
+  // Serves every connection until `done` or the monotonic deadline; the last answer of
+  // `done`.
+  bool await(const std::function<bool()>& done, double deadline);
+
+  // For a wait that also watches other descriptors: takes in what has come (late replies
+  // reach their handlers) and adds the descriptors to poll.
+  void serveReceived();
+  void addDescriptors(std::vector<pollfd>& descriptors);
+
+  const CallStatistics& statistics() const { return statistics_; }
+  CallStatistics& statistics() { return statistics_; }
+  // Counts calls by method, and the calls a hit test makes itself (costs a little per call).
+  void collectDetailedStatistics() { detailedStatistics_ = true; }
+  // Marks the calls sent from now on, until the end of the hit test, as the hit test's.
+  void setInHitTest(bool inHitTest) { inHitTest_ = inHitTest; }
+
+ private:
+  Link* linkFor(const std::string& bus);
+  std::vector<Link*> links();
+  void openPeer(const std::string& bus);
+  void count(DBusMessage& message, Link* link);
+
+  std::unique_ptr<Link> bus_;
+  std::unordered_map<std::string, std::unique_ptr<Link>> peers_;
+  std::unordered_map<std::string, bool> peerRequested_;
+  std::unordered_map<std::string, int> callsByBus_;
+  CallStatistics statistics_;
+  bool detailedStatistics_ = false;
+  bool inHitTest_ = false;
+  int inHandler_ = 0;
+};
+
+}  // namespace nevo::lin

@@ -1,0 +1,171 @@
+// What the backend knows of each accessible object, and what it asks for it.
+//
+// Every fact read about an object sits in a slot. A read of an attribute uses a slot's
+// value only once: the next read of the same attribute asks the application again, so that
+// a command re-reading something (a window's frame, the focus) sees it as it is now. A few
+// facts are taken once per run and kept (role, identifier, children, parent): they do not
+// change for an object.
+//
+// Read-ahead fills slots before the core asks: when the walk lists an element's children,
+// each child's role, states and extents go out at once, its properties and value once its
+// role is known not to be a password text, and its children once its properties say it
+// has some. The core then takes the slots as if it had asked itself.
+//
+// A password text's name, description and text contents are never asked for: not by a
+// read, not by read-ahead (whose requests wait for the role), not below it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/linux/atspi_wire.h"
+#include "platform/linux/connections.h"
+#include "platform/platform.h"
+
+namespace nevo::lin {
+
+// Most elements the walk's read-ahead asks about in one run.
+inline constexpr int kReadAheadLimit = 600;
+// Most children read from one element.
+inline constexpr std::size_t kChildListingLimit = 1024;
+// Most characters of an element's text contents asked for.
+inline constexpr std::int32_t kTextValueLimit = 4096;
+
+enum class SlotState : std::uint8_t { idle, pending, ready, failed };
+
+template <class T>
+struct Slot {
+  SlotState state = SlotState::idle;
+  std::optional<T> value;    // the last value read
+  std::uint32_t served = 0;  // attributes that have already been given this value
+};
+
+// The attributes a slot's value is handed to, one bit each. Slots kept for the run are
+// taken with no bit (0).
+enum AttributeBit : std::uint32_t {
+  kBitRole = 1u << 0,
+  kBitPosition = 1u << 1,
+  kBitSize = 1u << 2,
+  kBitEnabled = 1u << 3,
+  kBitIdentifier = 1u << 4,
+  kBitTitle = 1u << 5,
+  kBitDescription = 1u << 6,
+  kBitValue = 1u << 7,
+  kBitMinimized = 1u << 8,
+};
+
+// An element's children as read: the first ones (at most the listing limit) and how many
+// the element reported. An unusable reference keeps its place as a null reference.
+struct Listing {
+  std::vector<ObjectRef> children;
+  std::size_t total = 0;
+};
+
+struct CachedObject {
+  ObjectRef ref;
+  Slot<std::uint32_t> role;  // kept for the run
+  Slot<StateSet> states;
+  Slot<Extents> extents;
+  Slot<AccessibleProperties> properties;  // name, description, identifier, child count
+  Slot<std::string> identifier;           // kept; read alone while the role is not known
+  Slot<std::int32_t> characterCount;      // of long texts, before their contents
+  Slot<std::string> text;
+  Slot<double> number;
+  Slot<Listing> children;                 // kept for the run
+  Slot<ObjectRef> parent;                 // kept for the run
+  std::optional<ObjectRef> listedParent;  // the element whose children listed this one
+  bool readAhead = false;                 // the walk's read-ahead has asked for this element
+  bool walked = false;                    // children get read ahead once listed
+
+  // Whether the role is known and is not a password text: only then may its texts be asked.
+  bool knownSafe() const;
+};
+
+// Whether a slot must be asked again before attribute `bit` may take it. Slots kept for the
+// run (`bit` 0) are asked once.
+template <class T>
+bool stale(const Slot<T>& slot, std::uint32_t bit) {
+  if (slot.state == SlotState::pending) return false;
+  if (slot.state == SlotState::idle) return true;
+  return bit != 0 && (slot.served & bit) != 0;
+}
+
+template <class T>
+bool pending(const Slot<T>& slot) {
+  return slot.state == SlotState::pending;
+}
+
+// Serves the slot's value to attribute `bit`: the value, or null when the read failed or is
+// still out.
+template <class T>
+const T* take(Slot<T>& slot, std::uint32_t bit) {
+  if (slot.state != SlotState::ready || !slot.value) return nullptr;
+  slot.served |= bit;
+  return &*slot.value;
+}
+
+// The status of a read whose slot has no value: still out when the wait gave up, or failed.
+inline AxStatus failureOf(SlotState state) {
+  return state == SlotState::pending ? AxStatus::cannotComplete : AxStatus::noValue;
+}
+
+// A failed read is served like a value: the next read of the same attribute asks again.
+template <class T>
+void markFailedRead(Slot<T>& slot, std::uint32_t bit) {
+  if (slot.state == SlotState::failed) slot.served |= bit;
+}
+
+// A reference as received: an object of the same application may come without a bus name
+// over the application's own socket. Absent when it names nothing usable.
+std::optional<ObjectRef> usable(ObjectRef ref, const std::string& bus);
+
+class ObjectCache {
+ public:
+  explicit ObjectCache(Connections& connections) : connections_(connections) {}
+  ObjectCache(const ObjectCache&) = delete;
+  ObjectCache& operator=(const ObjectCache&) = delete;
+
+  // The entry of an object, made on first use; entries live as long as the cache.
+  CachedObject& object(const ObjectRef& ref);
+
+  // Each sends one call that fills one slot, unless that call is out already.
+  void requestRole(CachedObject& object);
+  void requestStates(CachedObject& object);
+  void requestExtents(CachedObject& object);
+  // Name, description, identifier, child count and parent in one call: never for an object
+  // that may be a password text (the slot then fails at once).
+  void requestProperties(CachedObject& object);
+  // The identifier alone, for an object whose role is not known to be safe.
+  void requestIdentifier(CachedObject& object);
+  // The value the role takes it from (texts, the Value interface, the state set); nothing
+  // for an object that may be a password text.
+  void requestValue(CachedObject& object);
+  void requestChildren(CachedObject& object);
+  void requestParent(CachedObject& object);
+  // Starts the read-ahead of an object the walk is about to read (see above).
+  void readAhead(CachedObject& object);
+
+  // The object's children (listed once per run), or absent when they cannot be had by the
+  // deadline.
+  std::optional<std::vector<ObjectRef>> listing(CachedObject& object, double deadline);
+  // The windows among an application's children: a window role, showing or iconified
+  // (hidden menus and closed dialogs stay among the children). Each child's state is read
+  // afresh. Absent when the children or their roles and states cannot be had in time.
+  std::optional<std::vector<ObjectRef>> applicationWindows(CachedObject& root, double deadline);
+  Connections& connections() { return connections_; }
+
+ private:
+  template <class T, class Parse>
+  void fill(CachedObject& object, Slot<T> CachedObject::*member, Message message, Parse parse,
+            std::function<void(CachedObject&)> then = {});
+
+  Connections& connections_;
+  std::unordered_map<ObjectRef, std::unique_ptr<CachedObject>, ObjectRefHash> objects_;
+  int readAheadCount_ = 0;
+};
+
+}  // namespace nevo::lin

@@ -1,0 +1,281 @@
+#include "platform/linux/workspace.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <memory>
+
+#include "platform/linux/text_utf8.h"
+
+namespace nevo::lin {
+namespace {
+
+// An application without a managed top-level window is not one the user switches to.
+constexpr int kActivationPolicyAccessory = 1;
+
+bool processExists(ProcessId pid) {
+  if (pid <= 0) return false;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+std::string processName(ProcessId pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
+ObjectRef rootOf(const std::string& bus) {
+  return ObjectRef{bus, std::string(kRootPath)};
+}
+
+}  // namespace
+
+void Workspace::attach(X11Desktop& display, std::optional<std::vector<ObjectRef>> registryListing) {
+  display_ = &display;
+  registryListing_ = std::move(registryListing);
+}
+
+// ---------------------------------------------------------------------------------------
+// Applications.
+
+bool Workspace::refreshApplications(double deadline) {
+  struct RegistryListing {
+    bool answered = false;
+    std::optional<std::vector<ObjectRef>> applications;
+  };
+  // Shared with the handlers, which may run after the wait has given up.
+  auto listed = std::make_shared<RegistryListing>();
+  if (registryListing_) {
+    listed->answered = true;
+    listed->applications = std::move(registryListing_);
+    registryListing_.reset();
+  } else {
+    if (!connections_.sendToBus(
+            getChildrenCall(rootOf(std::string(kRegistryName))), [listed](DBusMessage& reply) {
+              listed->answered = true;
+              listed->applications = referencesReply(reply, kApplicationListingLimit);
+            })) {
+      return false;
+    }
+    connections_.await([&] { return listed->answered; }, deadline);
+  }
+  if (!listed->applications) return false;
+  auto outstanding = std::make_shared<int>(0);
+  for (const ObjectRef& app : *listed->applications) {
+    if (!validBusName(app.bus) || pidsByBus_.count(app.bus) != 0) continue;
+    const std::string bus = app.bus;
+    if (connections_.sendToBus(connectionPidCall(bus),
+                               [this, bus, outstanding](DBusMessage& reply) {
+                                 --*outstanding;
+                                 const std::optional<std::uint32_t> pid = uint32Reply(reply);
+                                 if (pid && *pid > 0 && *pid <= 0x7fffffffu) {
+                                   pidsByBus_[bus] = static_cast<ProcessId>(*pid);
+                                 }
+                               })) {
+      ++*outstanding;
+    }
+  }
+  return connections_.await([&] { return *outstanding == 0; }, deadline);
+}
+
+std::optional<std::string> Workspace::busForPid(ProcessId pid) {
+  if (!connections_.connected()) return std::nullopt;
+  const auto find = [&]() -> std::optional<std::string> {
+    for (const auto& [bus, owner] : pidsByBus_) {
+      if (owner == pid) return bus;
+    }
+    return std::nullopt;
+  };
+  if (std::optional<std::string> bus = find()) return bus;
+  refreshApplications(monotonicNow() + kWorkspaceSeconds);
+  return find();
+}
+
+std::optional<ProcessId> Workspace::pidForBus(const std::string& bus) {
+  auto found = pidsByBus_.find(bus);
+  if (found == pidsByBus_.end()) {
+    refreshApplications(monotonicNow() + kWorkspaceSeconds);
+    found = pidsByBus_.find(bus);
+  }
+  if (found == pidsByBus_.end()) return std::nullopt;
+  return found->second;
+}
+
+void Workspace::fetchNames(const std::vector<ProcessId>& pids) {
+  const double deadline = monotonicNow() + kWorkspaceSeconds;
+  auto outstanding = std::make_shared<int>(0);
+  for (const ProcessId pid : pids) {
+    if (names_.count(pid) != 0) continue;
+    names_[pid] = std::string();
+    const std::optional<std::string> bus = busForPid(pid);
+    if (!bus) continue;
+    if (connections_.send(*bus, getPropertyCall(rootOf(*bus), kAccessibleInterface, "Name"),
+                          [this, pid, outstanding](DBusMessage& reply) {
+                            --*outstanding;
+                            names_[pid] = variantStringReply(reply).value_or("");
+                          })) {
+      ++*outstanding;
+    }
+  }
+  connections_.await([&] { return *outstanding == 0; }, deadline);
+}
+
+RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWindow>& clients,
+                                       bool managed) {
+  RunningApplication application;
+  application.processIdentifier = pid;
+  const auto name = names_.find(pid);
+  std::string localized = name != names_.end() ? name->second : std::string();
+  if (localized.empty()) localized = validUtf8(processName(pid));
+  if (!localized.empty()) application.localizedName = localized;
+  for (const ClientWindow& client : clients) {
+    if (client.pid != pid) continue;
+    if (!client.applicationId.empty()) {
+      application.bundleIdentifier = client.applicationId;
+      break;
+    }
+    if (!application.bundleIdentifier && !client.windowClass.empty()) {
+      application.bundleIdentifier = client.windowClass;
+    }
+  }
+  application.activationPolicy = managed ? kActivationPolicyRegular : kActivationPolicyAccessory;
+  application.terminated = !processExists(pid);
+  return application;
+}
+
+std::optional<RunningApplication> Workspace::frontmostApplication() {
+  const std::optional<xcb_window_t> active = display_->activeWindow();
+  if (!active) return std::nullopt;
+  const ProcessId pid = display_->windowPid(*active);
+  if (pid <= 0) return std::nullopt;
+  fetchNames({pid});
+  const std::vector<ClientWindow> clients = display_->clientWindows();
+  return describe(pid, clients, true);
+}
+
+std::vector<RunningApplication> Workspace::runningApplications() {
+  const std::vector<ClientWindow> clients = display_->clientWindows();
+  std::vector<ProcessId> pids;
+  for (const ClientWindow& client : clients) {
+    if (client.pid > 0 && std::find(pids.begin(), pids.end(), client.pid) == pids.end()) {
+      pids.push_back(client.pid);
+    }
+  }
+  fetchNames(pids);
+  std::vector<RunningApplication> applications;
+  applications.reserve(pids.size());
+  for (const ProcessId pid : pids) applications.push_back(describe(pid, clients, true));
+  return applications;
+}
+
+std::optional<RunningApplication> Workspace::runningApplication(ProcessId pid) {
+  if (!processExists(pid)) return std::nullopt;
+  const std::vector<ClientWindow> clients = display_->clientWindows();
+  const bool managed = std::any_of(clients.begin(), clients.end(),
+                                   [&](const ClientWindow& client) { return client.pid == pid; });
+  fetchNames({pid});
+  return describe(pid, clients, managed);
+}
+
+bool Workspace::activate(const RunningApplication& application) {
+  if (!processExists(application.processIdentifier)) return false;
+  const std::vector<ClientWindow> clients = display_->clientWindows();
+  const ClientWindow* chosen = nullptr;
+  for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
+    if (it->pid != application.processIdentifier) continue;
+    if (chosen == nullptr || (chosen->hidden && !it->hidden)) chosen = &*it;
+    if (!chosen->hidden) break;
+  }
+  if (chosen == nullptr) return false;
+  return display_->requestActivation(chosen->id);
+}
+
+// ---------------------------------------------------------------------------------------
+// Accessible windows and client windows.
+
+const std::vector<ClientWindow>& Workspace::windowsForHitTests() {
+  if (!hitTestWindows_) hitTestWindows_ = display_->clientWindows();
+  return *hitTestWindows_;
+}
+
+std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<ObjectRef>& windows,
+                                                         bool reread, double deadline) {
+  for (const ObjectRef& ref : windows) {
+    CachedObject& window = cache_.object(ref);
+    if (!pending(window.properties) && (reread || !window.properties.value)) {
+      cache_.requestProperties(window);
+    }
+    if (!pending(window.extents) && (reread || !window.extents.value)) {
+      cache_.requestExtents(window);
+    }
+  }
+  connections_.await(
+      [&] {
+        return std::none_of(windows.begin(), windows.end(), [&](const ObjectRef& ref) {
+          const CachedObject& window = cache_.object(ref);
+          return pending(window.properties) || pending(window.extents);
+        });
+      },
+      deadline);
+  std::vector<AccessibleWindow> described;
+  described.reserve(windows.size());
+  for (const ObjectRef& ref : windows) {
+    const CachedObject& window = cache_.object(ref);
+    AccessibleWindow entry;
+    if (window.properties.value) entry.title = window.properties.value->name;
+    if (window.extents.value) {
+      const Extents& x = *window.extents.value;
+      entry.frame = ScreenRect{double(x.x), double(x.y), double(x.width), double(x.height)};
+    }
+    described.push_back(std::move(entry));
+  }
+  return described;
+}
+
+std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& client,
+                                                       double deadline) {
+  if (client.pid <= 0) return std::nullopt;
+  const std::optional<std::string> bus = busForPid(client.pid);
+  if (!bus) return std::nullopt;
+  const std::optional<std::vector<ObjectRef>> windows =
+      cache_.applicationWindows(cache_.object(rootOf(*bus)), deadline);
+  if (!windows || windows->empty()) return std::nullopt;
+  const std::vector<AccessibleWindow> described = describeWindows(*windows, false, deadline);
+  std::vector<ClientWindow> same;
+  std::size_t wanted = 0;
+  for (const ClientWindow& candidate :
+       hitTestWindows_ ? *hitTestWindows_ : display_->clientWindows()) {
+    if (candidate.pid != client.pid) continue;
+    if (candidate.id == client.id) wanted = same.size();
+    same.push_back(candidate);
+  }
+  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (pairs[i] && *pairs[i] == wanted && same[wanted].id == client.id) return (*windows)[i];
+  }
+  return std::nullopt;
+}
+
+std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, double deadline) {
+  const std::optional<ProcessId> pid = pidForBus(window.ref.bus);
+  if (!pid) return std::nullopt;
+  const std::optional<std::vector<ObjectRef>> windows =
+      cache_.applicationWindows(cache_.object(rootOf(window.ref.bus)), deadline);
+  if (!windows) return std::nullopt;
+  const auto position = std::find(windows->begin(), windows->end(), window.ref);
+  if (position == windows->end()) return std::nullopt;
+  const std::vector<AccessibleWindow> described = describeWindows(*windows, true, deadline);
+  std::vector<ClientWindow> same;
+  for (ClientWindow& client : display_->clientWindows()) {
+    if (client.pid == *pid) same.push_back(std::move(client));
+  }
+  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  const auto index = static_cast<std::size_t>(position - windows->begin());
+  if (!pairs[index]) return std::nullopt;
+  return same[*pairs[index]];
+}
+
+}  // namespace nevo::lin

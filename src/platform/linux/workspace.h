@@ -1,0 +1,77 @@
+// The workspace on a Linux desktop: which applications run (the processes of the window
+// manager's client windows), which is in front (the active window's), their names, and
+// which X11 client window shows which accessible window, for activation, restore, raise,
+// the hit test and the titles of unnamed windows.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/linux/connections.h"
+#include "platform/linux/object_cache.h"
+#include "platform/linux/window_match.h"
+#include "platform/linux/x11_desktop.h"
+#include "platform/platform.h"
+
+namespace nevo::lin {
+
+// How long the workspace's own look-ups (which application owns which bus name, the
+// applications' names) may take.
+inline constexpr double kWorkspaceSeconds = 0.1;
+
+class Workspace {
+ public:
+  Workspace(Connections& connections, ObjectCache& cache)
+      : connections_(connections), cache_(cache) {}
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  // The display, and the registry's listing of the applications taken when connecting
+  // (it serves the first look-up of the applications).
+  void attach(X11Desktop& display, std::optional<std::vector<ObjectRef>> registryListing);
+
+  std::optional<RunningApplication> frontmostApplication();
+  std::vector<RunningApplication> runningApplications();
+  std::optional<RunningApplication> runningApplication(ProcessId pid);
+  // Activates the application's client window nearest the top, preferring one that is not
+  // iconified. False when it has none or the process is gone.
+  bool activate(const RunningApplication& application);
+
+  // The bus name of the process's connection to the accessibility bus, when it has
+  // registered with the registry.
+  std::optional<std::string> busForPid(ProcessId pid);
+
+  // The client window that shows an accessible window, read afresh; absent when the window
+  // is not one of its application's windows or no client window can be paired with it.
+  std::optional<ClientWindow> clientWindowOf(CachedObject& window, double deadline);
+  // The accessible window that a client window shows, or absent.
+  std::optional<ObjectRef> accessibleWindowOf(const ClientWindow& client, double deadline);
+  // The client windows, bottom to top, as they were the first time a hit test asked: read
+  // once per run (the other operations read them afresh).
+  const std::vector<ClientWindow>& windowsForHitTests();
+
+  X11Desktop& display() { return *display_; }
+
+ private:
+  bool refreshApplications(double deadline);
+  std::optional<ProcessId> pidForBus(const std::string& bus);
+  void fetchNames(const std::vector<ProcessId>& pids);
+  RunningApplication describe(ProcessId pid, const std::vector<ClientWindow>& clients,
+                              bool managed);
+  // What matching needs of accessible windows (title and frame), after asking for their
+  // properties and extents: again when `reread`, else only where they were never read.
+  std::vector<AccessibleWindow> describeWindows(const std::vector<ObjectRef>& windows, bool reread,
+                                                double deadline);
+
+  Connections& connections_;
+  ObjectCache& cache_;
+  X11Desktop* display_ = nullptr;
+  std::optional<std::vector<ObjectRef>> registryListing_;
+  std::unordered_map<std::string, ProcessId> pidsByBus_;
+  std::unordered_map<ProcessId, std::string> names_;
+  std::optional<std::vector<ClientWindow>> hitTestWindows_;
+};
+
+}  // namespace nevo::lin
