@@ -217,6 +217,8 @@ int main(int argc, char** argv) {
       reply.contains("elements") ? reply["elements"].size() : 0, stats.calls, stats.peerCalls,
       stats.hitTests, stats.hitTestCalls);
 
+  std::printf("  waiting for replies %.1f ms; nothing outstanding %.1f ms\n",
+              stats.waitingSeconds * 1000, stats.idleSeconds * 1000);
   for (const auto& [method, count] : stats.byMethod) {
     std::printf("  %-28s %ld\n", method.c_str(), count);
   }

@@ -1,161 +1,299 @@
-// Reply matching on a scripted connection: calls go out at once, replies come back in any
-// order, mixed with signals and strays, and each reaches the handler of its own call.
+// Links over a socket pair, the test playing the other side with libdbus's messages: calls
+// go out at once, replies come back in any order, split anywhere, mixed with signals and
+// strays, and each reaches the handler of its own call; the handshake; a side that goes
+// away or never stops writing.
 #include "platform/linux/dbus_link.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include <deque>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <vector>
 
+#include "dbus_reference.h"
 #include "platform/linux/atspi_wire.h"
 
 namespace nevo::lin {
 namespace {
 
-class ScriptedTransport final : public Transport {
- public:
-  std::uint32_t send(DBusMessage&) override {
-    if (refuse) return 0;
-    sent.push_back(nextSerial);
-    return nextSerial++;
-  }
-  Message pop() override {
-    if (inbox.empty()) return nullptr;
-    Message message = std::move(inbox.front());
-    inbox.pop_front();
-    return message;
-  }
-  int descriptor() const override { return -1; }
-  bool wantsWrite() const override { return false; }
-  bool pump() override { return true; }
-  bool open() const override { return true; }
+using test::LibdbusMessage;
 
-  std::uint32_t nextSerial = 1;
-  bool refuse = false;
-  std::vector<std::uint32_t> sent;
-  std::deque<Message> inbox;
-};
-
-// A call with the given serial, as the other side would have received it.
-Message callWithSerial(std::uint32_t serial) {
-  Message call =
-      methodCall("org.a11y.atspi.Registry", "/x", "org.a11y.atspi.Accessible", "GetRole");
-  dbus_message_set_serial(call.get(), serial);
-  return call;
-}
-
-Message roleReply(std::uint32_t serial, std::uint32_t role) {
-  Message call = callWithSerial(serial);
-  Message reply(dbus_message_new_method_return(call.get()));
+LibdbusMessage roleReply(std::uint32_t serial, std::uint32_t role) {
+  LibdbusMessage reply = test::methodReturn(serial);
   dbus_message_append_args(reply.get(), DBUS_TYPE_UINT32, &role, DBUS_TYPE_INVALID);
   return reply;
 }
 
-Message errorReply(std::uint32_t serial) {
-  Message call = callWithSerial(serial);
-  return Message(
-      dbus_message_new_error(call.get(), "org.freedesktop.DBus.Error.UnknownMethod", "no"));
-}
-
-Message signal() {
-  return Message(dbus_message_new_signal("/x", "org.a11y.atspi.Event.Object", "StateChanged"));
-}
-
-struct Fixture {
-  Fixture() {
-    auto owned = std::make_unique<ScriptedTransport>();
-    transport = owned.get();
-    link = std::make_unique<Link>(std::move(owned));
+// The other side of a link: reads what the link sent, writes what the test says.
+class OtherSide {
+ public:
+  explicit OtherSide(bool authenticate = false) {
+    int fds[2];
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    link = Link::overSocket(fds[0], authenticate);
+    socket_ = fds[1];
   }
-  // Sends a GetRole call that records the role it gets back (0 for an error).
-  void ask(std::vector<std::pair<int, std::uint32_t>>& answers, int id) {
-    Message call = getRoleCall(ObjectRef{":1.5", "/org/a11y/atspi/accessible/7"});
-    ASSERT_TRUE(call);
-    ASSERT_TRUE(link->call(*call, [&answers, id](DBusMessage& reply) {
-      answers.emplace_back(id, uint32Reply(reply).value_or(0));
-    }));
+  ~OtherSide() {
+    if (socket_ >= 0) ::close(socket_);
   }
-  ScriptedTransport* transport;
+
+  void write(const std::string& bytes) const {
+    ASSERT_EQ(::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  void write(DBusMessage& message) const { write(test::marshal(message)); }
+  // Everything the link has written so far (after letting it write).
+  std::string received() {
+    link->pump();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) break;
+      input_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return input_;
+  }
+  void close() {
+    ::close(socket_);
+    socket_ = -1;
+  }
+  int socket() const { return socket_; }
+
   std::unique_ptr<Link> link;
+
+ private:
+  int socket_ = -1;
+  std::string input_;
 };
 
+using Answers = std::vector<std::pair<int, std::uint32_t>>;
+
+// Queues a GetRole call that records the role it gets back (0 for an error).
+void ask(Link& link, Answers& answers, int id) {
+  ASSERT_TRUE(link.call(getRoleCall(ObjectRef{":1.5", "/org/a11y/atspi/accessible/7"}),
+                        [&answers, id](const ReceivedMessage& reply) {
+                          answers.emplace_back(id, uint32Reply(reply).value_or(0));
+                        }));
+}
+
+bool serve(Link& link, const std::function<bool()>& done, double seconds) {
+  Link* links[] = {&link};
+  return serveLinks(links, done, monotonicNow() + seconds);
+}
+
 TEST(Link, RepliesReachTheHandlerOfTheirOwnCallInWhateverOrderTheyCome) {
-  Fixture f;
-  std::vector<std::pair<int, std::uint32_t>> answers;
-  for (int id = 0; id < 3; ++id) f.ask(answers, id);
-  ASSERT_EQ(f.transport->sent, (std::vector<std::uint32_t>{1, 2, 3}));
-  EXPECT_TRUE(f.link->waiting());
+  OtherSide side;
+  Answers answers;
+  for (int id = 0; id < 3; ++id) ask(*side.link, answers, id);
+  // Queued calls go out together, in order, with serials 1, 2, 3.
+  const std::string sent = side.received();
+  std::size_t at = 0;
+  for (std::uint32_t serial = 1; serial <= 3; ++serial) {
+    const std::optional<std::size_t> length = messageLength(std::string_view(sent).substr(at));
+    ASSERT_TRUE(length && *length > 0);
+    const LibdbusMessage call = test::demarshal(sent.substr(at, *length));
+    std::uint32_t written = 0;
+    std::memcpy(&written, sent.data() + at + 8, sizeof written);
+    EXPECT_EQ(written, serial);
+    ASSERT_TRUE(call);
+    EXPECT_STREQ(dbus_message_get_member(call.get()), "GetRole");
+    at += *length;
+  }
+  EXPECT_EQ(at, sent.size());
+  EXPECT_EQ(side.link->outstanding(), 3u);
 
-  // Out of order, with a signal, a stray reply and an error among them.
-  f.transport->inbox.push_back(roleReply(3, 43));
-  f.transport->inbox.push_back(signal());
-  f.transport->inbox.push_back(roleReply(99, 7));
-  f.transport->inbox.push_back(errorReply(1));
-  f.transport->inbox.push_back(roleReply(2, 61));
-  Link* links[] = {f.link.get()};
-  EXPECT_TRUE(serveLinks(
-      links, [&] { return answers.size() == 3; }, monotonicNow() + 1));
+  // Out of order, with a signal, a stray reply and an error among them, all in one write.
+  std::string replies;
+  for (DBusMessage* message :
+       {roleReply(3, 43).release(), test::signalMessage().release(), roleReply(99, 7).release(),
+        test::errorReply(1).release(), roleReply(2, 61).release()}) {
+    replies += test::marshal(*message);
+    dbus_message_unref(message);
+  }
+  side.write(replies);
+  EXPECT_TRUE(serve(
+      *side.link, [&] { return answers.size() == 3; }, 5));
+  EXPECT_EQ(answers, (Answers{{2, 43}, {0, 0}, {1, 61}}));
+  EXPECT_FALSE(side.link->waiting());
+}
 
-  EXPECT_EQ(answers, (std::vector<std::pair<int, std::uint32_t>>{{2, 43}, {0, 0}, {1, 61}}));
-  EXPECT_FALSE(f.link->waiting());
+TEST(Link, RepliesSplitAnywhereAreTakenWhole) {
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);
+  ask(*side.link, answers, 1);
+  side.received();
+  const std::string replies = test::marshal(*roleReply(1, 29)) + test::marshal(*roleReply(2, 30));
+  for (const char byte : replies) {
+    side.write(std::string(1, byte));
+    side.link->pump();
+  }
+  EXPECT_EQ(answers, (Answers{{0, 29}, {1, 30}}));
 }
 
 TEST(Link, ACallThatIsNeverAnsweredEndsTheWaitAtTheDeadlineAndStaysOwed) {
-  Fixture f;
-  std::vector<std::pair<int, std::uint32_t>> answers;
-  f.ask(answers, 0);
-  f.ask(answers, 1);
-  f.transport->inbox.push_back(roleReply(2, 29));
-  Link* links[] = {f.link.get()};
-  EXPECT_FALSE(serveLinks(
-      links, [&] { return answers.size() == 2; }, monotonicNow() - 1));
-  EXPECT_EQ(answers, (std::vector<std::pair<int, std::uint32_t>>{{1, 29}}));
-  EXPECT_TRUE(f.link->waiting());
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);
+  ask(*side.link, answers, 1);
+  side.write(*roleReply(2, 29));
+  EXPECT_FALSE(serve(
+      *side.link, [&] { return answers.size() == 2; }, 0.02));
+  EXPECT_EQ(answers, (Answers{{1, 29}}));
+  EXPECT_TRUE(side.link->waiting());
 
   // A late reply still reaches its handler; a second one for the same serial does not.
-  f.transport->inbox.push_back(roleReply(1, 40));
-  f.transport->inbox.push_back(roleReply(1, 41));
-  f.link->drain();
-  EXPECT_EQ(answers.back(), (std::pair<int, std::uint32_t>{0, 40}));
-  EXPECT_EQ(answers.size(), 2u);
+  side.write(*roleReply(1, 40));
+  side.write(*roleReply(1, 41));
+  side.link->pump();
+  EXPECT_EQ(answers, (Answers{{1, 29}, {0, 40}}));
 }
 
-TEST(Link, AHandlerMaySendFurtherCallsWhileRepliesAreServed) {
-  Fixture f;
-  std::vector<std::pair<int, std::uint32_t>> answers;
-  Message first = getRoleCall(ObjectRef{":1.5", "/a"});
-  ASSERT_TRUE(f.link->call(*first, [&](DBusMessage&) {
+TEST(Link, AHandlerMayQueueFurtherCallsWhileRepliesAreServed) {
+  OtherSide side;
+  Answers answers;
+  ASSERT_TRUE(side.link->call(getRoleCall(ObjectRef{":1.5", "/a"}), [&](const ReceivedMessage&) {
     answers.emplace_back(0, 0);
-    f.ask(answers, 1);  // serial 2, answered below in the same drain
+    ask(*side.link, answers, 1);  // serial 2
   }));
-  f.transport->inbox.push_back(roleReply(1, 1));
-  f.transport->inbox.push_back(roleReply(2, 16));
-  f.link->drain();
-  EXPECT_EQ(answers, (std::vector<std::pair<int, std::uint32_t>>{{0, 0}, {1, 16}}));
+  side.write(*roleReply(1, 1));
+  side.link->pump();
+  // The call the handler queued has gone out already.
+  const std::string sent = side.received();
+  const std::size_t first = *messageLength(sent);
+  EXPECT_EQ(first + *messageLength(std::string_view(sent).substr(first)), sent.size());
+  side.write(*roleReply(2, 16));
+  EXPECT_TRUE(serve(
+      *side.link, [&] { return answers.size() == 2; }, 5));
+  EXPECT_EQ(answers, (Answers{{0, 0}, {1, 16}}));
 }
 
-TEST(Link, ACallThatCannotBeQueuedIsRefusedAndNeverAnswered) {
-  Fixture f;
-  f.transport->refuse = true;
-  bool ran = false;
-  Message call = getRoleCall(ObjectRef{":1.5", "/a"});
-  EXPECT_FALSE(f.link->call(*call, [&](DBusMessage&) { ran = true; }));
-  EXPECT_FALSE(f.link->waiting());
-  f.transport->inbox.push_back(roleReply(1, 1));
-  f.link->drain();
-  EXPECT_FALSE(ran);
+TEST(Link, TheHandshakeGoesFirstAndCallsFollowItAtOnce) {
+  OtherSide side(true);
+  Answers answers;
+  EXPECT_FALSE(side.link->ready());
+  ask(*side.link, answers, 0);
+  const std::string sent = side.received();
+  const std::string request = authenticationRequest(::getuid());
+  ASSERT_EQ(sent.substr(0, request.size()), request);
+  EXPECT_TRUE(test::demarshal(sent.substr(request.size())));
+
+  side.write("OK 1234deadbeef\r\n" + test::marshal(*roleReply(1, 23)));
+  EXPECT_TRUE(serve(
+      *side.link, [&] { return !answers.empty(); }, 5));
+  EXPECT_TRUE(side.link->ready());
+  EXPECT_EQ(answers, (Answers{{0, 23}}));
 }
 
-TEST(MethodCall, NamesThatAreNotValidDbusSyntaxGiveNoMessage) {
-  EXPECT_TRUE(
-      methodCall(":1.5", "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Accessible", "GetRole"));
-  EXPECT_FALSE(methodCall("not a name", "/a", "org.a11y.atspi.Accessible", "GetRole"));
-  EXPECT_FALSE(methodCall(":1.5", "no-slash", "org.a11y.atspi.Accessible", "GetRole"));
-  EXPECT_FALSE(methodCall(":1.5", "/a/", "org.a11y.atspi.Accessible", "GetRole"));
+TEST(Link, ARefusedHandshakeClosesTheLinkAndEndsTheWait) {
+  OtherSide side(true);
+  Answers answers;
+  ask(*side.link, answers, 0);
+  side.received();
+  side.write("REJECTED EXTERNAL\r\n");
+  // The wait ends as soon as the link is known to be closed, long before its deadline.
+  EXPECT_FALSE(serve(
+      *side.link, [&] { return !answers.empty(); }, 60));
+  EXPECT_FALSE(side.link->open());
+  EXPECT_FALSE(side.link->ready());
   EXPECT_FALSE(
-      methodCall(std::string_view(":1.5\0x", 6), "/a", "org.a11y.atspi.Accessible", "GetRole"));
-  EXPECT_FALSE(getRoleCall(ObjectRef{"", "/a"}));
-  EXPECT_FALSE(getRoleCall(ObjectRef{":1.5", ""}));
+      side.link->call(getRoleCall(ObjectRef{":1.5", "/a"}), [](const ReceivedMessage&) {}));
+}
+
+TEST(Link, ALinkWhoseOtherSideHasGoneRefusesCallsAndEndsWaits) {
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);
+  side.received();
+  side.write(*roleReply(1, 12));
+  side.close();
+  EXPECT_FALSE(serve(
+      *side.link, [&] { return answers.size() == 2; }, 60));
+  // What it said before it went is still taken.
+  EXPECT_EQ(answers, (Answers{{0, 12}}));
+  EXPECT_FALSE(side.link->open());
+  EXPECT_FALSE(
+      side.link->call(getRoleCall(ObjectRef{":1.5", "/a"}), [](const ReceivedMessage&) {}));
+}
+
+TEST(Link, AStreamThatIsNotMessagesClosesTheLink) {
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);
+  side.write(std::string("Xgarbage that is not a message header"));
+  EXPECT_FALSE(serve(
+      *side.link, [&] { return !answers.empty(); }, 60));
+  EXPECT_FALSE(side.link->open());
+}
+
+TEST(Link, AWaitEndsAtItsDeadlineWhileTheOtherSideNeverStopsWriting) {
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);
+  std::atomic<bool> stop{false};
+  const std::string signal = test::marshal(*test::signalMessage());
+  std::thread writer([&] {
+    const int fd = side.socket();
+    while (!stop) ::send(fd, signal.data(), signal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  });
+  EXPECT_FALSE(serve(
+      *side.link, [&] { return !answers.empty(); }, 0.05));
+  stop = true;
+  writer.join();
+  EXPECT_TRUE(side.link->open());
+}
+
+TEST(Addresses, UnixSocketsAreTakenInOrderAndUnescaped) {
+  struct Case {
+    std::string_view addresses;
+    std::vector<std::string> sockets;
+  };
+  const Case cases[] = {
+      {"unix:path=/run/user/1000/at-spi/bus_0,guid=0123", {"/run/user/1000/at-spi/bus_0"}},
+      {"unix:abstract=/tmp/dbus-XYZ,guid=1", {std::string("\0/tmp/dbus-XYZ", 14)}},
+      {"tcp:host=localhost,port=1;unix:path=/a%20b%2c", {"/a b,"}},
+      {"unix:path=/x;unix:abstract=y", {"/x", std::string("\0y", 2)}},
+      {"unix:tmpdir=/tmp", {}},
+      {"unix:path=/bad%zz", {}},
+      {"unix:path=/bad%2", {}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.addresses));
+    EXPECT_EQ(unixSocketAddresses(c.addresses), c.sockets);
+  }
+  EXPECT_EQ(authenticationRequest(1000), std::string("\0AUTH EXTERNAL 31303030\r\nBEGIN\r\n", 32));
+}
+
+TEST(Addresses, ALinkConnectsToTheFirstSocketThatAccepts) {
+  char directory[] = "/tmp/nevo-link-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(directory), nullptr);
+  const std::string path = std::string(directory) + "/bus";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+
+  EXPECT_FALSE(Link::connect("unix:path=" + std::string(directory) + "/nothing"));
+  EXPECT_FALSE(Link::connect("tcp:host=localhost,port=1"));
+  std::unique_ptr<Link> link =
+      Link::connect("unix:path=" + std::string(directory) + "/nothing;unix:path=" + path);
+  ASSERT_TRUE(link);
+  EXPECT_TRUE(link->open());
+  EXPECT_FALSE(link->ready());  // until the other side accepts the handshake
+
+  link.reset();
+  ::close(listener);
+  ::unlink(path.c_str());
+  ::rmdir(directory);
 }
 
 }  // namespace

@@ -1,206 +1,153 @@
 #include "platform/linux/atspi_wire.h"
 
+#include "platform/linux/text_utf8.h"
+
 namespace nevo::lin {
 namespace {
 
 // The protocol's numbers for what these calls pass.
-constexpr dbus_uint32_t kScreenCoordinates = 0;
-constexpr dbus_int32_t kMatchAll = 1;
-constexpr dbus_uint32_t kSortCanonical = 1;
+constexpr std::uint32_t kScreenCoordinates = 0;
+constexpr std::int32_t kMatchAll = 1;
+constexpr std::uint32_t kSortCanonical = 1;
 
-Message objectCall(const ObjectRef& object, std::string_view interface, std::string_view method) {
-  if (!validBusName(object.bus)) return nullptr;
-  return methodCall(object.bus, object.path, interface, method);
+CallWriter objectCall(const ObjectRef& object, std::string_view interface,
+                      std::string_view method) {
+  // An empty name would address no one on a bus: refused like any invalid name.
+  return CallWriter(validBusName(object.bus) ? std::string_view(object.bus) : "-", object.path,
+                    interface, method);
 }
 
-bool appendStrings(DBusMessage& message, std::string_view a, std::string_view b) {
-  const std::string first(a), second(b);
-  const char* p = first.c_str();
-  const char* q = second.c_str();
-  return dbus_message_append_args(&message, DBUS_TYPE_STRING, &p, DBUS_TYPE_STRING, &q,
-                                  DBUS_TYPE_INVALID) != 0;
-}
-
-std::optional<ObjectRef> reference(ArgReader& reader) {
-  std::optional<ArgReader> inner = reader.recurse(DBUS_TYPE_STRUCT);
+std::optional<ObjectRef> reference(const ArgReader& reader) {
+  std::optional<ArgReader> inner = reader.recurse(kTypeStruct);
   if (!inner) return std::nullopt;
-  std::optional<std::string> bus = inner->string();
+  const std::optional<std::string_view> bus = inner->string();
   if (!bus || !inner->next()) return std::nullopt;
-  std::optional<std::string> path = inner->string();
+  const std::optional<std::string_view> path = inner->string();
   if (!path) return std::nullopt;
-  return ObjectRef{std::move(*bus), std::move(*path)};
+  return ObjectRef{std::string(*bus), std::string(*path)};
 }
 
-std::optional<ArgReader> variant(DBusMessage& reply) {
+std::optional<ArgReader> variant(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  return reader.recurse(DBUS_TYPE_VARIANT);
+  return ArgReader(reply).recurse(kTypeVariant);
+}
+
+std::optional<std::string> text(const ArgReader& reader) {
+  if (reader.type() != kTypeString) return std::nullopt;
+  const std::optional<std::string_view> value = reader.string();
+  if (!value) return std::nullopt;
+  return validUtf8(*value);
 }
 
 }  // namespace
 
-Message getRoleCall(const ObjectRef& object) {
-  return objectCall(object, kAccessibleInterface, "GetRole");
+Call getRoleCall(const ObjectRef& object) {
+  return objectCall(object, kAccessibleInterface, "GetRole").finish();
 }
 
-Message getStateCall(const ObjectRef& object) {
-  return objectCall(object, kAccessibleInterface, "GetState");
+Call getStateCall(const ObjectRef& object) {
+  return objectCall(object, kAccessibleInterface, "GetState").finish();
 }
 
-Message getExtentsCall(const ObjectRef& object) {
-  Message message = objectCall(object, kComponentInterface, "GetExtents");
-  const dbus_uint32_t type = kScreenCoordinates;
-  if (message &&
-      !dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &type, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call getExtentsCall(const ObjectRef& object) {
+  return objectCall(object, kComponentInterface, "GetExtents").uint32(kScreenCoordinates).finish();
 }
 
-Message getChildrenCall(const ObjectRef& object) {
-  return objectCall(object, kAccessibleInterface, "GetChildren");
+Call getChildrenCall(const ObjectRef& object) {
+  return objectCall(object, kAccessibleInterface, "GetChildren").finish();
 }
 
-Message getChildAtIndexCall(const ObjectRef& object, std::int32_t index) {
-  Message message = objectCall(object, kAccessibleInterface, "GetChildAtIndex");
-  const dbus_int32_t i = index;
-  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &i, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call getPropertyCall(const ObjectRef& object, std::string_view interface,
+                     std::string_view property) {
+  Call call =
+      objectCall(object, kPropertiesInterface, "Get").string(interface).string(property).finish();
+  call.detail = property;
+  return call;
 }
 
-Message getPropertyCall(const ObjectRef& object, std::string_view interface,
-                        std::string_view property) {
-  Message message = objectCall(object, kPropertiesInterface, "Get");
-  if (message && !appendStrings(*message, interface, property)) return nullptr;
-  return message;
+Call getAllPropertiesCall(const ObjectRef& object, std::string_view interface) {
+  Call call = objectCall(object, kPropertiesInterface, "GetAll").string(interface).finish();
+  call.detail = interface;
+  return call;
 }
 
-Message getAllPropertiesCall(const ObjectRef& object, std::string_view interface) {
-  Message message = objectCall(object, kPropertiesInterface, "GetAll");
-  const std::string name(interface);
-  const char* p = name.c_str();
-  if (message &&
-      !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &p, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call getTextCall(const ObjectRef& object, std::int32_t count) {
+  return objectCall(object, kTextInterface, "GetText").int32(0).int32(count).finish();
 }
 
-Message getTextCall(const ObjectRef& object, std::int32_t count) {
-  Message message = objectCall(object, kTextInterface, "GetText");
-  const dbus_int32_t start = 0;
-  const dbus_int32_t end = count;
-  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32,
-                                           &end, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count, bool traverse) {
+  CallWriter call = objectCall(object, kCollectionInterface, "GetMatches");
+  // The rule: states (the 64-bit set as two 32-bit words, all of them required), no
+  // attributes, roles or interfaces, not inverted.
+  call.openStruct()
+      .openArray("i")
+      .int32(static_cast<std::int32_t>(states & 0xffffffffu))
+      .int32(static_cast<std::int32_t>(states >> 32))
+      .closeArray()
+      .int32(kMatchAll)
+      .openArray("{ss}")
+      .closeArray()
+      .int32(kMatchAll)
+      .openArray("i")
+      .closeArray()
+      .int32(kMatchAll)
+      .openArray("s")
+      .closeArray()
+      .int32(kMatchAll)
+      .boolean(false)
+      .closeStruct();
+  return call.uint32(kSortCanonical).int32(count).boolean(traverse).finish();
 }
 
-Message getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count,
-                       bool traverse) {
-  Message message = objectCall(object, kCollectionInterface, "GetMatches");
-  if (!message) return nullptr;
-  DBusMessageIter args, rule, array, dict;
-  dbus_message_iter_init_append(message.get(), &args);
-  bool ok = dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
-  // States: the 64-bit set as two 32-bit words, all of them required.
-  const dbus_int32_t words[2] = {static_cast<dbus_int32_t>(states & 0xffffffffu),
-                                 static_cast<dbus_int32_t>(states >> 32)};
-  const dbus_int32_t* wordsPointer = words;
-  ok = ok && dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array) &&
-       dbus_message_iter_append_fixed_array(&array, DBUS_TYPE_INT32, &wordsPointer, 2) &&
-       dbus_message_iter_close_container(&rule, &array);
-  const dbus_int32_t all = kMatchAll;
-  ok = ok && dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
-  // No attributes, roles or interfaces asked for.
-  ok = ok && dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "{ss}", &dict) &&
-       dbus_message_iter_close_container(&rule, &dict) &&
-       dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
-  ok = ok && dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array) &&
-       dbus_message_iter_close_container(&rule, &array) &&
-       dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
-  ok = ok && dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "s", &array) &&
-       dbus_message_iter_close_container(&rule, &array) &&
-       dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
-  const dbus_bool_t invert = FALSE;
-  ok = ok && dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert) &&
-       dbus_message_iter_close_container(&args, &rule);
-  const dbus_uint32_t sort = kSortCanonical;
-  const dbus_int32_t limit = count;
-  const dbus_bool_t walk = traverse ? TRUE : FALSE;
-  ok = ok && dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &sort) &&
-       dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &limit) &&
-       dbus_message_iter_append_basic(&args, DBUS_TYPE_BOOLEAN, &walk);
-  if (!ok) return nullptr;
-  return message;
+Call getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y) {
+  return objectCall(object, kComponentInterface, "GetAccessibleAtPoint")
+      .int32(x)
+      .int32(y)
+      .uint32(kScreenCoordinates)
+      .finish();
 }
 
-Message getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y) {
-  Message message = objectCall(object, kComponentInterface, "GetAccessibleAtPoint");
-  const dbus_int32_t px = x;
-  const dbus_int32_t py = y;
-  const dbus_uint32_t type = kScreenCoordinates;
-  if (message && !dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &px, DBUS_TYPE_INT32,
-                                           &py, DBUS_TYPE_UINT32, &type, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call getApplicationBusAddressCall(const ObjectRef& application) {
+  return objectCall(application, kApplicationInterface, "GetApplicationBusAddress").finish();
 }
 
-Message getApplicationBusAddressCall(const ObjectRef& application) {
-  return objectCall(application, kApplicationInterface, "GetApplicationBusAddress");
+Call helloCall() {
+  return CallWriter(kBusDaemonName, kBusDaemonPath, kBusDaemonInterface, "Hello").finish();
 }
 
-Message helloCall() {
-  return methodCall(kBusDaemonName, kBusDaemonPath, kBusDaemonInterface, "Hello");
+Call connectionPidCall(std::string_view busName) {
+  if (!validBusName(busName)) return {};
+  return CallWriter(kBusDaemonName, kBusDaemonPath, kBusDaemonInterface,
+                    "GetConnectionUnixProcessID")
+      .string(busName)
+      .finish();
 }
 
-Message connectionPidCall(std::string_view busName) {
-  if (!validBusName(busName)) return nullptr;
-  Message message =
-      methodCall(kBusDaemonName, kBusDaemonPath, kBusDaemonInterface, "GetConnectionUnixProcessID");
-  const std::string name(busName);
-  const char* p = name.c_str();
-  if (message &&
-      !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &p, DBUS_TYPE_INVALID)) {
-    return nullptr;
-  }
-  return message;
+Call accessibilityBusAddressCall() {
+  return CallWriter(kLauncherName, kLauncherPath, kLauncherName, "GetAddress").finish();
 }
 
-Message accessibilityBusAddressCall() {
-  return methodCall(kLauncherName, kLauncherPath, kLauncherName, "GetAddress");
+bool isError(const ReceivedMessage& reply) {
+  return reply.type != kMessageMethodReturn;
 }
 
-bool isError(DBusMessage& reply) {
-  return dbus_message_get_type(&reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN;
-}
-
-std::optional<std::uint32_t> uint32Reply(DBusMessage& reply) {
+std::optional<std::uint32_t> uint32Reply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  return reader.uint32();
+  return ArgReader(reply).uint32();
 }
 
-std::optional<std::string> stringReply(DBusMessage& reply) {
+std::optional<std::string> stringReply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  if (reader.type() != DBUS_TYPE_STRING) return std::nullopt;
-  return reader.string();
+  return text(ArgReader(reply));
 }
 
-std::optional<StateSet> stateReply(DBusMessage& reply) {
+std::optional<StateSet> stateReply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  std::optional<ArgReader> words = reader.recurse(DBUS_TYPE_ARRAY);
+  std::optional<ArgReader> words = ArgReader(reply).recurse(kTypeArray);
   if (!words) return std::nullopt;
   StateSet set = 0;
   for (unsigned word = 0; word < 2; ++word) {
-    const int type = words->type();
-    if (type == DBUS_TYPE_INVALID) break;
+    if (words->type() == kTypeInvalid) break;
     std::optional<std::uint32_t> bits = words->uint32();
     if (!bits) {
       const std::optional<std::int32_t> signedBits = words->int32();
@@ -213,10 +160,9 @@ std::optional<StateSet> stateReply(DBusMessage& reply) {
   return set;
 }
 
-std::optional<Extents> extentsReply(DBusMessage& reply) {
+std::optional<Extents> extentsReply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  std::optional<ArgReader> box = reader.recurse(DBUS_TYPE_STRUCT);
+  std::optional<ArgReader> box = ArgReader(reply).recurse(kTypeStruct);
   if (!box) return std::nullopt;
   std::int32_t values[4];
   for (int i = 0; i < 4; ++i) {
@@ -228,71 +174,70 @@ std::optional<Extents> extentsReply(DBusMessage& reply) {
   return Extents{values[0], values[1], values[2], values[3]};
 }
 
-std::optional<ObjectRef> referenceReply(DBusMessage& reply) {
+std::optional<ObjectRef> referenceReply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  return reference(reader);
+  return reference(ArgReader(reply));
 }
 
-std::optional<std::vector<ObjectRef>> referencesReply(DBusMessage& reply, std::size_t limit) {
+std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& reply,
+                                                      std::size_t limit) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  std::optional<ArgReader> items = reader.recurse(DBUS_TYPE_ARRAY);
+  std::optional<ArgReader> items = ArgReader(reply).recurse(kTypeArray);
   if (!items) return std::nullopt;
   std::vector<ObjectRef> references;
-  while (items->type() != DBUS_TYPE_INVALID && references.size() < limit) {
+  while (items->type() != kTypeInvalid && references.size() < limit) {
     std::optional<ObjectRef> item = reference(*items);
     if (!item) return std::nullopt;
     references.push_back(std::move(*item));
     if (!items->next()) break;
   }
+  if (!items->valid()) return std::nullopt;
   return references;
 }
 
-std::optional<std::string> variantStringReply(DBusMessage& reply) {
+std::optional<std::string> variantStringReply(const ReceivedMessage& reply) {
   std::optional<ArgReader> value = variant(reply);
-  if (!value || value->type() != DBUS_TYPE_STRING) return std::nullopt;
-  return value->string();
+  if (!value) return std::nullopt;
+  return text(*value);
 }
 
-std::optional<std::int32_t> variantInt32Reply(DBusMessage& reply) {
+std::optional<std::int32_t> variantInt32Reply(const ReceivedMessage& reply) {
   std::optional<ArgReader> value = variant(reply);
   if (!value) return std::nullopt;
   return value->int32();
 }
 
-std::optional<double> variantDoubleReply(DBusMessage& reply) {
+std::optional<double> variantDoubleReply(const ReceivedMessage& reply) {
   std::optional<ArgReader> value = variant(reply);
   if (!value) return std::nullopt;
   return value->float64();
 }
 
-std::optional<ObjectRef> variantReferenceReply(DBusMessage& reply) {
+std::optional<ObjectRef> variantReferenceReply(const ReceivedMessage& reply) {
   std::optional<ArgReader> value = variant(reply);
   if (!value) return std::nullopt;
   return reference(*value);
 }
 
-std::optional<AccessibleProperties> accessiblePropertiesReply(DBusMessage& reply) {
+std::optional<AccessibleProperties> accessiblePropertiesReply(const ReceivedMessage& reply) {
   if (isError(reply)) return std::nullopt;
-  ArgReader reader(reply);
-  std::optional<ArgReader> entries = reader.recurse(DBUS_TYPE_ARRAY);
+  std::optional<ArgReader> entries = ArgReader(reply).recurse(kTypeArray);
   if (!entries) return std::nullopt;
   AccessibleProperties properties;
   bool sawName = false;
-  while (entries->type() == DBUS_TYPE_DICT_ENTRY) {
-    std::optional<ArgReader> entry = entries->recurse(DBUS_TYPE_DICT_ENTRY);
-    std::optional<std::string> key = entry ? entry->string() : std::nullopt;
+  while (entries->type() == kTypeDictEntry) {
+    std::optional<ArgReader> entry = entries->recurse(kTypeDictEntry);
+    const std::optional<std::string_view> key = entry ? entry->string() : std::nullopt;
     if (key && entry->next()) {
-      std::optional<ArgReader> value = entry->recurse(DBUS_TYPE_VARIANT);
+      std::optional<ArgReader> value = entry->recurse(kTypeVariant);
       if (value) {
-        if (*key == "Name" && value->type() == DBUS_TYPE_STRING) {
-          properties.name = value->string().value_or("");
+        if (*key == "Name" && value->type() == kTypeString) {
+          properties.name = text(*value).value_or("");
           sawName = true;
-        } else if (*key == "Description" && value->type() == DBUS_TYPE_STRING) {
-          properties.description = value->string().value_or("");
-        } else if (*key == "AccessibleId" && value->type() == DBUS_TYPE_STRING) {
-          properties.accessibleId = value->string().value_or("");
+        } else if (*key == "Description" && value->type() == kTypeString) {
+          properties.description = text(*value).value_or("");
+        } else if (*key == "AccessibleId" && value->type() == kTypeString) {
+          properties.accessibleId = text(*value).value_or("");
         } else if (*key == "ChildCount") {
           properties.childCount = value->int32().value_or(0);
         } else if (*key == "Parent") {

@@ -1,7 +1,7 @@
 // The AT-SPI2 D-Bus protocol as the Linux backend speaks it: names, the calls it makes
-// and the shapes of their replies. Builders return null when an argument is not valid
-// D-Bus syntax; parsers return absent for a reply of any other shape (an error reply
-// included), so that nothing an application sends can trip a libdbus check.
+// and the shapes of their replies. Builders return an empty call when an argument is not
+// valid D-Bus syntax; parsers return absent for a reply of any other shape (an error reply
+// included). Strings are handed on as valid UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/dbus_link.h"
+#include "platform/linux/dbus_wire.h"
 
 namespace nevo::lin {
 
@@ -89,40 +89,41 @@ struct AccessibleProperties {
 };
 
 // Calls on an accessible object.
-Message getRoleCall(const ObjectRef& object);
-Message getStateCall(const ObjectRef& object);
-Message getExtentsCall(const ObjectRef& object);  // screen coordinates
-Message getChildrenCall(const ObjectRef& object);
-Message getChildAtIndexCall(const ObjectRef& object, std::int32_t index);
-Message getPropertyCall(const ObjectRef& object, std::string_view interface,
-                        std::string_view property);
-Message getAllPropertiesCall(const ObjectRef& object, std::string_view interface);
+Call getRoleCall(const ObjectRef& object);
+Call getStateCall(const ObjectRef& object);
+Call getExtentsCall(const ObjectRef& object);  // screen coordinates
+Call getChildrenCall(const ObjectRef& object);
+Call getPropertyCall(const ObjectRef& object, std::string_view interface,
+                     std::string_view property);
+Call getAllPropertiesCall(const ObjectRef& object, std::string_view interface);
 // Characters [0, count) of the Text interface.
-Message getTextCall(const ObjectRef& object, std::int32_t count);
+Call getTextCall(const ObjectRef& object, std::int32_t count);
 // The first `count` objects below `object` (itself excluded) whose states include every
 // state of `states`, in the application's order; `traverse` walks the whole subtree,
 // otherwise only the children.
-Message getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count, bool traverse);
-Message getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y);
-Message getApplicationBusAddressCall(const ObjectRef& application);
+Call getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count, bool traverse);
+Call getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y);
+Call getApplicationBusAddressCall(const ObjectRef& application);
 // Calls on the bus daemon and the launcher of the accessibility bus.
-Message helloCall();
-Message connectionPidCall(std::string_view busName);
-Message accessibilityBusAddressCall();
+Call helloCall();
+Call connectionPidCall(std::string_view busName);
+Call accessibilityBusAddressCall();
 
 // Replies.
-bool isError(DBusMessage& reply);
-std::optional<std::uint32_t> uint32Reply(DBusMessage& reply);  // "u"
-std::optional<std::string> stringReply(DBusMessage& reply);    // "s"
-std::optional<StateSet> stateReply(DBusMessage& reply);        // "au"
-std::optional<Extents> extentsReply(DBusMessage& reply);       // "(iiii)"
-std::optional<ObjectRef> referenceReply(DBusMessage& reply);   // "(so)"
-std::optional<std::vector<ObjectRef>> referencesReply(DBusMessage& reply, std::size_t limit);
+bool isError(const ReceivedMessage& reply);
+std::optional<std::uint32_t> uint32Reply(const ReceivedMessage& reply);  // "u"
+std::optional<std::string> stringReply(const ReceivedMessage& reply);    // "s"
+std::optional<StateSet> stateReply(const ReceivedMessage& reply);        // "au"
+std::optional<Extents> extentsReply(const ReceivedMessage& reply);       // "(iiii)"
+std::optional<ObjectRef> referenceReply(const ReceivedMessage& reply);   // "(so)"
+std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& reply,
+                                                      std::size_t limit);
 // Properties.Get replies: "v" holding the type named.
-std::optional<std::string> variantStringReply(DBusMessage& reply);
-std::optional<std::int32_t> variantInt32Reply(DBusMessage& reply);
-std::optional<double> variantDoubleReply(DBusMessage& reply);
-std::optional<ObjectRef> variantReferenceReply(DBusMessage& reply);
-std::optional<AccessibleProperties> accessiblePropertiesReply(DBusMessage& reply);  // "a{sv}"
+std::optional<std::string> variantStringReply(const ReceivedMessage& reply);
+std::optional<std::int32_t> variantInt32Reply(const ReceivedMessage& reply);
+std::optional<double> variantDoubleReply(const ReceivedMessage& reply);
+std::optional<ObjectRef> variantReferenceReply(const ReceivedMessage& reply);
+std::optional<AccessibleProperties> accessiblePropertiesReply(
+    const ReceivedMessage& reply);  // "a{sv}"
 
 }  // namespace nevo::lin

@@ -123,12 +123,13 @@ void AttributeReader::request(Batch& batch, Attribute attribute) {
     if (s->asked) return;
     s->asked = true;
     const std::string bus = object.ref.bus;
-    if (!cache_.connections().send(
-            bus, getMatchesCall(object.ref, states, 1, traverse), [s, bus](DBusMessage& reply) {
-              s->answered = true;
-              std::optional<std::vector<ObjectRef>> refs = referencesReply(reply, 1);
-              if (refs && !refs->empty()) s->found = usable((*refs)[0], bus);
-            })) {
+    if (!cache_.connections().send(bus, getMatchesCall(object.ref, states, 1, traverse),
+                                   [s, bus](const ReceivedMessage& reply) {
+                                     s->answered = true;
+                                     std::optional<std::vector<ObjectRef>> refs =
+                                         referencesReply(reply, 1);
+                                     if (refs && !refs->empty()) s->found = usable((*refs)[0], bus);
+                                   })) {
       s->answered = true;
     }
   };

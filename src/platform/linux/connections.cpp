@@ -28,20 +28,16 @@ std::string sessionBusAddress() {
 // The accessibility bus's address as its launcher tells it on the session bus, without
 // starting a launcher that is not running; "" when there is none by the deadline.
 std::string launcherBusAddress(double deadline) {
-  std::unique_ptr<DbusTransport> session = DbusTransport::connect(sessionBusAddress());
-  if (!session) return {};
-  Link link(std::move(session));
-  Message hello = helloCall();
-  Message ask = accessibilityBusAddressCall();
-  if (!hello || !ask) return {};
+  std::unique_ptr<Link> link = Link::connect(sessionBusAddress());
+  if (!link) return {};
   bool answered = false;
   std::string address;
-  link.call(*hello, [](DBusMessage&) {});
-  link.call(*ask, [&](DBusMessage& reply) {
+  link->call(helloCall(), [](const ReceivedMessage&) {});
+  link->call(accessibilityBusAddressCall(), [&](const ReceivedMessage& reply) {
     answered = true;
     address = stringReply(reply).value_or("");
   });
-  Link* links[] = {&link};
+  Link* links[] = {link.get()};
   serveLinks(
       links, [&] { return answered; }, deadline);
   return address;
@@ -56,11 +52,8 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   if (address.empty()) address = display.accessibilityBusAddress();
   if (address.empty()) address = launcherBusAddress(deadline);
   if (address.empty()) return std::nullopt;
-  std::unique_ptr<DbusTransport> transport = DbusTransport::connect(address);
-  if (!transport) return std::nullopt;
-  bus_ = std::make_unique<Link>(std::move(transport));
-  Message hello = helloCall();
-  if (!hello || !bus_->call(*hello, [](DBusMessage&) {})) return std::nullopt;
+  bus_ = Link::connect(address);
+  if (!bus_ || !bus_->call(helloCall(), [](const ReceivedMessage&) {})) return std::nullopt;
 
   // The registry must answer: it is what lists the applications. What it answers also
   // serves the first look-up of the applications.
@@ -70,8 +63,9 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   };
   // Shared with the handler, which may run after this wait has given up.
   auto listed = std::make_shared<RegistryListing>();
-  Message children = getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
-  if (!children || !bus_->call(*children, [listed](DBusMessage& reply) {
+  const Call children =
+      getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
+  if (!bus_->call(children, [listed](const ReceivedMessage& reply) {
         listed->answered = true;
         listed->applications = referencesReply(reply, kApplicationListingLimit);
       })) {
@@ -83,10 +77,7 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
 
 Link* Connections::linkFor(const std::string& bus) {
   const auto peer = peers_.find(bus);
-  if (peer != peers_.end() && peer->second->open()) {
-    auto& transport = static_cast<DbusTransport&>(peer->second->transport());
-    if (transport.authenticated()) return peer->second.get();
-  }
+  if (peer != peers_.end() && peer->second->ready()) return peer->second.get();
   return bus_.get();
 }
 
@@ -97,52 +88,51 @@ std::vector<Link*> Connections::links() {
   return all;
 }
 
-void Connections::count(DBusMessage& message, Link* link) {
+void Connections::count(const Call& call, Link* link) {
   ++statistics_.calls;
   if (link != bus_.get()) ++statistics_.peerCalls;
   if (!detailedStatistics_) return;
   // Calls by member (properties calls by the property or interface asked for).
-  const char* member = dbus_message_get_member(&message);
-  std::string method = member != nullptr ? member : "";
-  if (method == "Get" || method == "GetAll") {
-    ArgReader args(message);
-    const std::optional<std::string> interface = args.string();
-    args.next();
-    const std::optional<std::string> property = args.string();
-    method += " " + (property ? *property : interface.value_or(""));
-  }
-  ++statistics_.byMethod[method];
+  ++statistics_.byMethod[call.detail.empty() ? call.member : call.member + " " + call.detail];
   if (inHitTest_ && inHandler_ == 0) ++statistics_.hitTestCalls;
 }
 
-bool Connections::send(const std::string& bus, Message message, ReplyHandler handler) {
-  if (!message || !bus_) return false;
+bool Connections::send(const std::string& bus, const Call& call, ReplyHandler handler) {
+  if (!call || !bus_) return false;
   Link* link = linkFor(bus);
   if (link == nullptr) return false;
   if (detailedStatistics_) {
     // Handlers counted apart, which tells read-ahead from the calls a waiting operation
     // made itself.
-    handler = [this, inner = std::move(handler)](DBusMessage& reply) {
+    handler = [this, inner = std::move(handler)](const ReceivedMessage& reply) {
+      if (--outstanding_ == 0) idleSince_ = monotonicNow();
       ++inHandler_;
       inner(reply);
       --inHandler_;
     };
+    if (outstanding_++ == 0 && idleSince_ > 0) {
+      statistics_.idleSeconds += monotonicNow() - idleSince_;
+    }
   }
-  if (!link->call(*message, std::move(handler))) return false;
-  count(*message, link);
+  if (!link->call(call, std::move(handler))) return false;
+  count(call, link);
   if (link == bus_.get() && ++callsByBus_[bus] == kPeerCallThreshold) openPeer(bus);
   return true;
 }
 
-bool Connections::sendToBus(Message message, ReplyHandler handler) {
-  if (!message || !bus_ || !bus_->call(*message, std::move(handler))) return false;
-  count(*message, bus_.get());
+bool Connections::sendToBus(const Call& call, ReplyHandler handler) {
+  if (!call || !bus_ || !bus_->call(call, std::move(handler))) return false;
+  count(call, bus_.get());
   return true;
 }
 
 bool Connections::await(const std::function<bool()>& done, double deadline) {
   const std::vector<Link*> all = links();
-  return serveLinks(all, done, deadline);
+  if (!detailedStatistics_) return serveLinks(all, done, deadline);
+  const double start = monotonicNow();
+  const bool result = serveLinks(all, done, deadline);
+  statistics_.waitingSeconds += monotonicNow() - start;
+  return result;
 }
 
 void Connections::openPeer(const std::string& bus) {
@@ -151,25 +141,24 @@ void Connections::openPeer(const std::string& bus) {
   // The application's own socket skips the bus daemon's relaying; until it is
   // authenticated (or when it cannot be had) calls keep going through the bus.
   send(bus, getApplicationBusAddressCall(ObjectRef{bus, std::string(kRootPath)}),
-       [this, bus](DBusMessage& reply) {
+       [this, bus](const ReceivedMessage& reply) {
          const std::optional<std::string> address = stringReply(reply);
          if (!address || address->empty()) return;
-         std::unique_ptr<DbusTransport> transport = DbusTransport::connect(*address);
-         if (transport) peers_[bus] = std::make_unique<Link>(std::move(transport));
+         std::unique_ptr<Link> peer = Link::connect(*address);
+         if (peer) peers_[bus] = std::move(peer);
        });
 }
 
 void Connections::serveReceived() {
-  for (Link* link : links()) {
-    link->transport().pump();
-    link->drain();
-  }
+  for (Link* link : links()) link->pump();
 }
 
 void Connections::addDescriptors(std::vector<pollfd>& descriptors) {
   for (Link* link : links()) {
-    const int fd = link->transport().descriptor();
-    if (fd >= 0 && link->open()) descriptors.push_back(pollfd{fd, POLLIN, 0});
+    if (link->descriptor() < 0 || !link->open()) continue;
+    short events = POLLIN;
+    if (link->wantsWrite()) events |= POLLOUT;
+    descriptors.push_back(pollfd{link->descriptor(), events, 0});
   }
 }
 

@@ -36,6 +36,10 @@ struct CallStatistics {
   long hitTests = 0;
   long hitTestCalls = 0;                 // calls a hit test made itself (not read-ahead)
   std::map<std::string, long> byMethod;  // calls by interface member
+  // Time spent waiting for replies, and time during which no call was outstanding (the
+  // applications had nothing of this run's to do), from the first call to the last reply.
+  double waitingSeconds = 0;
+  double idleSeconds = 0;
 };
 
 class Connections {
@@ -48,9 +52,9 @@ class Connections {
 
   // Sends one accessibility call to the application on `bus` (over its own socket once
   // that is open); `handler` runs with the reply. False when it could not be sent.
-  bool send(const std::string& bus, Message message, ReplyHandler handler);
+  bool send(const std::string& bus, const Call& call, ReplyHandler handler);
   // Sends a call to the bus daemon or the registry: always over the bus.
-  bool sendToBus(Message message, ReplyHandler handler);
+  bool sendToBus(const Call& call, ReplyHandler handler);
   // Serves every connection until `done` or the monotonic deadline; the last answer of
   // `done`.
   bool await(const std::function<bool()>& done, double deadline);
@@ -71,7 +75,7 @@ class Connections {
   Link* linkFor(const std::string& bus);
   std::vector<Link*> links();
   void openPeer(const std::string& bus);
-  void count(DBusMessage& message, Link* link);
+  void count(const Call& call, Link* link);
 
   std::unique_ptr<Link> bus_;
   std::unordered_map<std::string, std::unique_ptr<Link>> peers_;
@@ -81,6 +85,9 @@ class Connections {
   bool detailedStatistics_ = false;
   bool inHitTest_ = false;
   int inHandler_ = 0;
+  // For the idle time: calls outstanding, and since when none is.
+  long outstanding_ = 0;
+  double idleSince_ = 0;
 };
 
 }  // namespace nevo::lin

@@ -1,11 +1,16 @@
 #include "platform/linux/dbus_link.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <thread>
-#include <vector>
 
 namespace nevo::lin {
 namespace {
@@ -18,13 +23,63 @@ constexpr double kLongestPollSeconds = 3600;
 // this long before looking, so that replies are taken in by the dozen.
 constexpr std::size_t kBatchingOutstanding = 32;
 constexpr double kBatchingPauseSeconds = 0.0002;
+// What one read asks for, and the most one pump takes in before letting its caller look at
+// the clock again (a peer that writes without end cannot hold a wait past its deadline).
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadsPerPump = 16;
+// The longest line of the handshake taken in.
+constexpr std::size_t kHandshakeLineLimit = 4096;
 
-// Checks a name with libdbus's validator, which never prints.
-template <class Validate>
-bool validated(std::string_view text, Validate validate) {
-  const std::string copy(text);
-  if (copy.size() != text.size()) return false;
-  return validate(copy.c_str(), nullptr) != 0;
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// An address value with its %XX escapes undone; absent when an escape is malformed.
+std::optional<std::string> unescaped(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%') {
+      out += value[i];
+      continue;
+    }
+    if (i + 2 >= value.size()) return std::nullopt;
+    const int high = hexValue(value[i + 1]);
+    const int low = hexValue(value[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
+// A non-blocking connection to a Unix socket address (an abstract one starts with a NUL),
+// or -1. A listener whose queue is full refuses at once rather than keeping the caller.
+int connectUnix(const std::string& address) {
+  sockaddr_un target{};
+  target.sun_family = AF_UNIX;
+  if (address.empty() || address.size() > sizeof target.sun_path) return -1;
+  std::memcpy(target.sun_path, address.data(), address.size());
+  // A path is NUL-terminated within the structure when it fits; an abstract name is its
+  // bytes exactly.
+  const bool abstract = address[0] == '\0';
+  if (!abstract && address.size() == sizeof target.sun_path) return -1;
+  const auto length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() + (abstract ? 0 : 1));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int result;
+  do {
+    result = ::connect(fd, reinterpret_cast<const sockaddr*>(&target), length);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -34,122 +89,193 @@ double monotonicNow() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool validBusName(std::string_view name) {
-  if (name.find('\0') != std::string_view::npos) return false;
-  return validated(name, dbus_validate_bus_name);
-}
-
-bool validObjectPath(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return false;
-  return validated(path, dbus_validate_path);
-}
-
-Message methodCall(std::string_view destination, std::string_view path, std::string_view interface,
-                   std::string_view method) {
-  const std::string d(destination), p(path), i(interface), m(method);
-  if (d.find('\0') != std::string::npos || i.find('\0') != std::string::npos ||
-      m.find('\0') != std::string::npos) {
-    return nullptr;
+std::vector<std::string> unixSocketAddresses(std::string_view addresses) {
+  std::vector<std::string> found;
+  std::size_t start = 0;
+  while (start <= addresses.size()) {
+    const std::size_t semicolon = addresses.find(';', start);
+    const std::string_view entry = addresses.substr(
+        start, semicolon == std::string_view::npos ? std::string_view::npos : semicolon - start);
+    start = semicolon == std::string_view::npos ? addresses.size() + 1 : semicolon + 1;
+    constexpr std::string_view kUnix = "unix:";
+    if (entry.substr(0, kUnix.size()) != kUnix) continue;
+    std::string_view keys = entry.substr(kUnix.size());
+    std::optional<std::string> socket;
+    while (!keys.empty()) {
+      const std::size_t comma = keys.find(',');
+      const std::string_view pair = keys.substr(0, comma);
+      keys = comma == std::string_view::npos ? std::string_view() : keys.substr(comma + 1);
+      const std::size_t equals = pair.find('=');
+      if (equals == std::string_view::npos) continue;
+      const std::string_view key = pair.substr(0, equals);
+      const std::optional<std::string> value = unescaped(pair.substr(equals + 1));
+      if (!value || value->empty()) continue;
+      if (key == "path") socket = *value;
+      if (key == "abstract") socket = std::string(1, '\0') + *value;
+    }
+    if (socket) found.push_back(std::move(*socket));
   }
-  if (!d.empty() && !dbus_validate_bus_name(d.c_str(), nullptr)) return nullptr;
-  if (!validObjectPath(p) || !dbus_validate_interface(i.c_str(), nullptr) ||
-      !dbus_validate_member(m.c_str(), nullptr)) {
-    return nullptr;
+  return found;
+}
+
+std::string authenticationRequest(unsigned userId) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : std::to_string(userId)) {
+    hex += kHex[(c >> 4) & 0xf];
+    hex += kHex[c & 0xf];
   }
-  Message message(dbus_message_new_method_call(d.empty() ? nullptr : d.c_str(), p.c_str(),
-                                               i.c_str(), m.c_str()));
-  if (message) dbus_message_set_auto_start(message.get(), FALSE);
-  return message;
-}
-
-// DbusTransport
-
-std::unique_ptr<DbusTransport> DbusTransport::connect(const std::string& address) {
-  if (address.empty() || address.find('\0') != std::string::npos) return nullptr;
-  DBusError error;
-  dbus_error_init(&error);
-  DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
-  dbus_error_free(&error);
-  if (connection == nullptr) return nullptr;
-  dbus_connection_set_exit_on_disconnect(connection, FALSE);
-  return std::unique_ptr<DbusTransport>(new DbusTransport(connection));
-}
-
-DbusTransport::~DbusTransport() {
-  // A private connection must be closed before its last reference goes.
-  dbus_connection_close(connection_);
-  dbus_connection_unref(connection_);
-}
-
-std::uint32_t DbusTransport::send(DBusMessage& message) {
-  if (!dbus_connection_get_is_connected(connection_)) return 0;
-  dbus_uint32_t serial = 0;
-  if (!dbus_connection_send(connection_, &message, &serial)) return 0;
-  return serial;
-}
-
-Message DbusTransport::pop() {
-  return Message(dbus_connection_pop_message(connection_));
-}
-
-int DbusTransport::descriptor() const {
-  int fd = -1;
-  if (!dbus_connection_get_unix_fd(connection_, &fd)) return -1;
-  return fd;
-}
-
-bool DbusTransport::wantsWrite() const {
-  return dbus_connection_has_messages_to_send(connection_) != 0;
-}
-
-bool DbusTransport::pump() {
-  if (!dbus_connection_get_is_connected(connection_)) return false;
-  return dbus_connection_read_write(connection_, 0) != 0;
-}
-
-bool DbusTransport::open() const {
-  return dbus_connection_get_is_connected(connection_) != 0;
-}
-
-bool DbusTransport::authenticated() const {
-  return dbus_connection_get_is_authenticated(connection_) != 0;
+  // The handshake opens with a NUL byte; BEGIN follows at once, and the first messages may
+  // follow it in the same write: the server takes them once it has accepted.
+  return std::string(1, '\0') + "AUTH EXTERNAL " + hex + "\r\nBEGIN\r\n";
 }
 
 // Link
 
-bool Link::call(DBusMessage& message, ReplyHandler handler) {
-  const std::uint32_t serial = transport_->send(message);
-  if (serial == 0) return false;
+std::unique_ptr<Link> Link::connect(std::string_view addresses) {
+  for (const std::string& address : unixSocketAddresses(addresses)) {
+    const int fd = connectUnix(address);
+    if (fd >= 0) return overSocket(fd, true);
+  }
+  return nullptr;
+}
+
+std::unique_ptr<Link> Link::overSocket(int socket, bool authenticate) {
+  std::unique_ptr<Link> link(new Link(socket, !authenticate));
+  if (authenticate) link->out_ = authenticationRequest(::getuid());
+  return link;
+}
+
+Link::Link(int socket, bool authenticated) : socket_(socket), authenticated_(authenticated) {}
+
+Link::~Link() {
+  if (socket_ >= 0) ::close(socket_);
+}
+
+void Link::close() {
+  open_ = false;
+}
+
+bool Link::call(const Call& call, ReplyHandler handler) {
+  if (!open_ || !call) return false;
+  const std::uint32_t serial = nextSerial_++;
+  if (nextSerial_ == 0) nextSerial_ = 1;  // serials are never 0
+  // The serial goes at its place in the fixed part of the header.
+  constexpr std::size_t kSerialOffset = 8;
+  const std::size_t at = out_.size();
+  out_.append(call.bytes);
+  std::memcpy(out_.data() + at + kSerialOffset, &serial, sizeof serial);
   pending_.emplace(serial, std::move(handler));
   return true;
 }
 
-bool Link::post(DBusMessage& message) {
-  dbus_message_set_no_reply(&message, TRUE);
-  return transport_->send(message) != 0;
+void Link::write() {
+  while (open_ && outStart_ < out_.size()) {
+    const ssize_t n = ::send(socket_, out_.data() + outStart_, out_.size() - outStart_,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      outStart_ += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      close();
+    }
+  }
+  if (outStart_ == out_.size()) {
+    out_.clear();
+    outStart_ = 0;
+  }
 }
 
-void Link::drain() {
-  while (Message message = transport_->pop()) {
-    const int type = dbus_message_get_type(message.get());
-    if (type != DBUS_MESSAGE_TYPE_METHOD_RETURN && type != DBUS_MESSAGE_TYPE_ERROR) continue;
-    const auto found = pending_.find(dbus_message_get_reply_serial(message.get()));
+bool Link::read() {
+  bool received = false;
+  for (std::size_t reads = 0; open_ && reads < kReadsPerPump; ++reads) {
+    // Room for one more chunk, keeping what is not taken yet.
+    if (inCapacity_ - inEnd_ < kReadChunk) {
+      const std::size_t kept = inEnd_ - inStart_;
+      const std::size_t capacity = std::max(inCapacity_, kept + kReadChunk);
+      if (capacity != inCapacity_) {
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        if (kept > 0) std::memcpy(bigger.get(), in_.get() + inStart_, kept);
+        in_ = std::move(bigger);
+        inCapacity_ = capacity;
+      } else if (kept > 0) {
+        std::memmove(in_.get(), in_.get() + inStart_, kept);
+      }
+      inStart_ = 0;
+      inEnd_ = kept;
+    }
+    const ssize_t n = ::recv(socket_, in_.get() + inEnd_, inCapacity_ - inEnd_, MSG_DONTWAIT);
+    if (n > 0) {
+      inEnd_ += static_cast<std::size_t>(n);
+      received = true;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      close();  // the other side has gone (what it sent before is still taken)
+    }
+  }
+  return received;
+}
+
+bool Link::takeHandshake() {
+  const std::string_view in(in_.get() + inStart_, inEnd_ - inStart_);
+  const std::size_t end = in.find("\r\n");
+  if (end == std::string_view::npos) {
+    if (in.size() > kHandshakeLineLimit) close();
+    return false;
+  }
+  // "OK <server id>": accepted; anything else (REJECTED, ERROR) ends the link.
+  if (in.substr(0, 3) != "OK ") {
+    close();
+    return false;
+  }
+  inStart_ += end + 2;
+  authenticated_ = true;
+  return true;
+}
+
+void Link::dispatch() {
+  if (!authenticated_ && !takeHandshake()) return;
+  while (inStart_ < inEnd_) {
+    const std::string_view in(in_.get() + inStart_, inEnd_ - inStart_);
+    const std::optional<std::size_t> length = messageLength(in);
+    if (!length) {
+      // Not the start of a message: the stream cannot be followed any further.
+      close();
+      inStart_ = inEnd_;
+      return;
+    }
+    if (*length == 0 || *length > in.size()) return;  // the rest is still on its way
+    inStart_ += *length;
+    const std::optional<ReceivedMessage> message = parseMessage(in.substr(0, *length));
+    if (!message || message->replySerial == 0) continue;
+    if (message->type != kMessageMethodReturn && message->type != kMessageError) continue;
+    const auto found = pending_.find(message->replySerial);
     if (found == pending_.end()) continue;
-    // The handler may send further calls, which changes the table: take it out first.
+    // The handler may queue further calls, which changes the table: take it out first. The
+    // message's bytes stay where they are until the next read.
     ReplyHandler handler = std::move(found->second);
     pending_.erase(found);
     handler(*message);
   }
 }
 
+void Link::pump() {
+  write();
+  if (read()) dispatch();
+  // Calls the handlers queued go out at once.
+  write();
+}
+
 bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline) {
   std::vector<pollfd> fds;
-  std::vector<Link*> polled;
   for (;;) {
-    for (Link* link : links) {
-      link->transport().pump();
-      link->drain();
-    }
+    for (Link* link : links) link->pump();
     if (done()) return true;
     const double left = std::fmin(deadline - monotonicNow(), kLongestPollSeconds);
     if (!(left > 0)) return done();
@@ -163,82 +289,15 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
       continue;
     }
     fds.clear();
-    polled.clear();
     for (Link* link : links) {
-      const int fd = link->transport().descriptor();
-      if (fd < 0 || !link->open()) continue;
+      if (link->descriptor() < 0 || !link->open()) continue;
       short events = POLLIN;
-      if (link->transport().wantsWrite()) events |= POLLOUT;
-      fds.push_back(pollfd{fd, events, 0});
-      polled.push_back(link);
+      if (link->wantsWrite()) events |= POLLOUT;
+      fds.push_back(pollfd{link->descriptor(), events, 0});
     }
-    const int timeout = static_cast<int>(std::ceil(left * 1000));
     if (fds.empty()) return done();
-    ::poll(fds.data(), fds.size(), timeout);
+    ::poll(fds.data(), fds.size(), static_cast<int>(std::ceil(left * 1000)));
   }
-}
-
-// ArgReader
-
-ArgReader::ArgReader(DBusMessage& message) {
-  valid_ = dbus_message_iter_init(&message, &iter_) != 0;
-}
-
-int ArgReader::type() const {
-  if (!valid_) return DBUS_TYPE_INVALID;
-  return dbus_message_iter_get_arg_type(const_cast<DBusMessageIter*>(&iter_));
-}
-
-bool ArgReader::next() {
-  if (!valid_) return false;
-  valid_ = dbus_message_iter_next(&iter_) != 0;
-  return valid_;
-}
-
-std::optional<std::uint32_t> ArgReader::uint32() {
-  if (type() != DBUS_TYPE_UINT32) return std::nullopt;
-  dbus_uint32_t value = 0;
-  dbus_message_iter_get_basic(&iter_, &value);
-  return value;
-}
-
-std::optional<std::int32_t> ArgReader::int32() {
-  if (type() != DBUS_TYPE_INT32) return std::nullopt;
-  dbus_int32_t value = 0;
-  dbus_message_iter_get_basic(&iter_, &value);
-  return value;
-}
-
-std::optional<double> ArgReader::float64() {
-  if (type() != DBUS_TYPE_DOUBLE) return std::nullopt;
-  double value = 0;
-  dbus_message_iter_get_basic(&iter_, &value);
-  return value;
-}
-
-std::optional<bool> ArgReader::boolean() {
-  if (type() != DBUS_TYPE_BOOLEAN) return std::nullopt;
-  dbus_bool_t value = 0;
-  dbus_message_iter_get_basic(&iter_, &value);
-  return value != 0;
-}
-
-std::optional<std::string> ArgReader::string() {
-  const int t = type();
-  if (t != DBUS_TYPE_STRING && t != DBUS_TYPE_OBJECT_PATH) return std::nullopt;
-  const char* value = nullptr;
-  dbus_message_iter_get_basic(&iter_, &value);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
-std::optional<ArgReader> ArgReader::recurse(int containerType) {
-  if (type() != containerType) return std::nullopt;
-  DBusMessageIter inner;
-  dbus_message_iter_recurse(&iter_, &inner);
-  ArgReader reader(inner);
-  // An empty array's iterator reads as the invalid type, which every getter refuses.
-  return reader;
 }
 
 }  // namespace nevo::lin

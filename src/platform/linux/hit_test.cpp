@@ -88,7 +88,7 @@ std::optional<ObjectRef> HitTest::applicationElementAt(float x, float y, double 
             bus,
             getAccessibleAtPointCall(*current, static_cast<std::int32_t>(std::floor(x)),
                                      static_cast<std::int32_t>(std::floor(y))),
-            [next, bus](DBusMessage& reply) {
+            [next, bus](const ReceivedMessage& reply) {
               next->answered = true;
               if (std::optional<ObjectRef> ref = referenceReply(reply)) {
                 next->object = usable(*ref, bus);

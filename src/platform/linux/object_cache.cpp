@@ -44,7 +44,7 @@ CachedObject& ObjectCache::object(const ObjectRef& ref) {
 }
 
 template <class T, class Parse>
-void ObjectCache::fill(CachedObject& object, Slot<T> CachedObject::*member, Message message,
+void ObjectCache::fill(CachedObject& object, Slot<T> CachedObject::*member, const Call& call,
                        Parse parse, std::function<void(CachedObject&)> then) {
   Slot<T>& slot = object.*member;
   if (slot.state == SlotState::pending) return;
@@ -52,8 +52,8 @@ void ObjectCache::fill(CachedObject& object, Slot<T> CachedObject::*member, Mess
   // Entries never move or go away while the cache lives, so the handler may keep a pointer
   // to one even when its reply comes after the caller stopped waiting.
   CachedObject* target = &object;
-  const bool sent = connections_.send(object.ref.bus, std::move(message),
-                                      [target, member, parse, then](DBusMessage& reply) {
+  const bool sent = connections_.send(object.ref.bus, call,
+                                      [target, member, parse, then](const ReceivedMessage& reply) {
                                         Slot<T>& s = target->*member;
                                         std::optional<T> value = parse(reply);
                                         s.state = value ? SlotState::ready : SlotState::failed;
@@ -67,7 +67,7 @@ void ObjectCache::fill(CachedObject& object, Slot<T> CachedObject::*member, Mess
 void ObjectCache::requestRole(CachedObject& object) {
   fill(
       object, &CachedObject::role, getRoleCall(object.ref),
-      [](DBusMessage& reply) { return uint32Reply(reply); },
+      [](const ReceivedMessage& reply) { return uint32Reply(reply); },
       [this](CachedObject& target) {
         if (!target.readAhead || !target.knownSafe()) return;
         requestProperties(target);
@@ -83,12 +83,12 @@ void ObjectCache::requestRole(CachedObject& object) {
 
 void ObjectCache::requestStates(CachedObject& object) {
   fill(object, &CachedObject::states, getStateCall(object.ref),
-       [](DBusMessage& reply) { return stateReply(reply); });
+       [](const ReceivedMessage& reply) { return stateReply(reply); });
 }
 
 void ObjectCache::requestExtents(CachedObject& object) {
   fill(object, &CachedObject::extents, getExtentsCall(object.ref),
-       [](DBusMessage& reply) { return extentsReply(reply); });
+       [](const ReceivedMessage& reply) { return extentsReply(reply); });
 }
 
 void ObjectCache::requestProperties(CachedObject& object) {
@@ -101,7 +101,7 @@ void ObjectCache::requestProperties(CachedObject& object) {
   const std::string bus = object.ref.bus;
   fill(
       object, &CachedObject::properties, getAllPropertiesCall(object.ref, kAccessibleInterface),
-      [bus](DBusMessage& reply) {
+      [bus](const ReceivedMessage& reply) {
         std::optional<AccessibleProperties> properties = accessiblePropertiesReply(reply);
         if (properties && properties->parent) {
           properties->parent = usable(*properties->parent, bus);
@@ -121,7 +121,7 @@ void ObjectCache::requestProperties(CachedObject& object) {
 void ObjectCache::requestIdentifier(CachedObject& object) {
   fill(object, &CachedObject::identifier,
        getPropertyCall(object.ref, kAccessibleInterface, "AccessibleId"),
-       [](DBusMessage& reply) { return variantStringReply(reply); });
+       [](const ReceivedMessage& reply) { return variantStringReply(reply); });
 }
 
 void ObjectCache::requestValue(CachedObject& object) {
@@ -132,13 +132,13 @@ void ObjectCache::requestValue(CachedObject& object) {
       if (!longText(role)) {
         // Short texts (labels, entries) come whole.
         fill(object, &CachedObject::text, getTextCall(object.ref, -1),
-             [](DBusMessage& reply) { return stringReply(reply); });
+             [](const ReceivedMessage& reply) { return stringReply(reply); });
         return;
       }
       fill(
           object, &CachedObject::characterCount,
           getPropertyCall(object.ref, kTextInterface, "CharacterCount"),
-          [](DBusMessage& reply) { return variantInt32Reply(reply); },
+          [](const ReceivedMessage& reply) { return variantInt32Reply(reply); },
           [this](CachedObject& target) {
             target.text.state = SlotState::idle;
             if (!target.characterCount.value) {
@@ -147,7 +147,7 @@ void ObjectCache::requestValue(CachedObject& object) {
             }
             const std::int32_t count = std::clamp(*target.characterCount.value, 0, kTextValueLimit);
             fill(target, &CachedObject::text, getTextCall(target.ref, count),
-                 [](DBusMessage& reply) { return stringReply(reply); });
+                 [](const ReceivedMessage& reply) { return stringReply(reply); });
           });
       // The contents follow once the length is known: the slot waits from now on.
       if (object.characterCount.state == SlotState::pending) {
@@ -159,7 +159,8 @@ void ObjectCache::requestValue(CachedObject& object) {
       return;
     case ValueSource::number:
       fill(object, &CachedObject::number,
-           getPropertyCall(object.ref, kValueInterface, "CurrentValue"), [](DBusMessage& reply) {
+           getPropertyCall(object.ref, kValueInterface, "CurrentValue"),
+           [](const ReceivedMessage& reply) {
              std::optional<double> value = variantDoubleReply(reply);
              if (value && !std::isfinite(*value)) value.reset();
              return value;
@@ -179,7 +180,7 @@ void ObjectCache::requestChildren(CachedObject& object) {
   const std::string bus = object.ref.bus;
   fill(
       object, &CachedObject::children, getChildrenCall(object.ref),
-      [bus](DBusMessage& reply) -> std::optional<Listing> {
+      [bus](const ReceivedMessage& reply) -> std::optional<Listing> {
         std::optional<std::vector<ObjectRef>> refs = referencesReply(reply, kChildListingLimit);
         if (!refs) return std::nullopt;
         Listing listing;
@@ -208,7 +209,7 @@ void ObjectCache::requestChildren(CachedObject& object) {
 void ObjectCache::requestParent(CachedObject& object) {
   const std::string bus = object.ref.bus;
   fill(object, &CachedObject::parent, getPropertyCall(object.ref, kAccessibleInterface, "Parent"),
-       [bus](DBusMessage& reply) -> std::optional<ObjectRef> {
+       [bus](const ReceivedMessage& reply) -> std::optional<ObjectRef> {
          std::optional<ObjectRef> parent = variantReferenceReply(reply);
          if (!parent) return std::nullopt;
          return usable(std::move(*parent), bus);

@@ -160,7 +160,7 @@ class ObjectCache {
 
  private:
   template <class T, class Parse>
-  void fill(CachedObject& object, Slot<T> CachedObject::*member, Message message, Parse parse,
+  void fill(CachedObject& object, Slot<T> CachedObject::*member, const Call& call, Parse parse,
             std::function<void(CachedObject&)> then = {});
 
   Connections& connections_;

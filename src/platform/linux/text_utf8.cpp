@@ -2,9 +2,16 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
+
 namespace nevo::lin {
 
-std::string validUtf8(const std::string& text) {
+std::string validUtf8(std::string_view text) {
+  // Most texts are ASCII: they are valid as they are.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(text);
+  }
   static constexpr char kReplacement[] = "\xEF\xBF\xBD";
   std::string out;
   out.reserve(text.size());
@@ -18,7 +25,7 @@ std::string validUtf8(const std::string& text) {
       ++at;
       continue;
     }
-    out.append(text, static_cast<std::size_t>(at), static_cast<std::size_t>(length));
+    out.append(text.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(length)));
     at += length;
   }
   return out;

@@ -53,11 +53,12 @@ bool Workspace::refreshApplications(double deadline) {
     listed->applications = std::move(registryListing_);
     registryListing_.reset();
   } else {
-    if (!connections_.sendToBus(
-            getChildrenCall(rootOf(std::string(kRegistryName))), [listed](DBusMessage& reply) {
-              listed->answered = true;
-              listed->applications = referencesReply(reply, kApplicationListingLimit);
-            })) {
+    if (!connections_.sendToBus(getChildrenCall(rootOf(std::string(kRegistryName))),
+                                [listed](const ReceivedMessage& reply) {
+                                  listed->answered = true;
+                                  listed->applications =
+                                      referencesReply(reply, kApplicationListingLimit);
+                                })) {
       return false;
     }
     connections_.await([&] { return listed->answered; }, deadline);
@@ -68,7 +69,7 @@ bool Workspace::refreshApplications(double deadline) {
     if (!validBusName(app.bus) || pidsByBus_.count(app.bus) != 0) continue;
     const std::string bus = app.bus;
     if (connections_.sendToBus(connectionPidCall(bus),
-                               [this, bus, outstanding](DBusMessage& reply) {
+                               [this, bus, outstanding](const ReceivedMessage& reply) {
                                  --*outstanding;
                                  const std::optional<std::uint32_t> pid = uint32Reply(reply);
                                  if (pid && *pid > 0 && *pid <= 0x7fffffffu) {
@@ -113,7 +114,7 @@ void Workspace::fetchNames(const std::vector<ProcessId>& pids) {
     const std::optional<std::string> bus = busForPid(pid);
     if (!bus) continue;
     if (connections_.send(*bus, getPropertyCall(rootOf(*bus), kAccessibleInterface, "Name"),
-                          [this, pid, outstanding](DBusMessage& reply) {
+                          [this, pid, outstanding](const ReceivedMessage& reply) {
                             --*outstanding;
                             names_[pid] = variantStringReply(reply).value_or("");
                           })) {

@@ -1,0 +1,622 @@
+#include "platform/linux/dbus_wire.h"
+
+#include <cstring>
+
+namespace nevo::lin {
+namespace {
+
+// Header flags.
+constexpr std::uint8_t kFlagNoReplyExpected = 0x1;
+constexpr std::uint8_t kFlagNoAutoStart = 0x2;
+constexpr std::uint8_t kProtocolVersion = 1;
+// Header field codes.
+constexpr std::uint8_t kFieldPath = 1;
+constexpr std::uint8_t kFieldInterface = 2;
+constexpr std::uint8_t kFieldMember = 3;
+constexpr std::uint8_t kFieldReplySerial = 5;
+constexpr std::uint8_t kFieldDestination = 6;
+constexpr std::uint8_t kFieldSignature = 8;
+// The fixed part of a header: byte order, type, flags, version, body length, serial, and
+// the length of the header fields.
+constexpr std::size_t kFixedHeaderSize = 16;
+constexpr std::size_t kSerialOffset = 8;
+// The protocol's longest name, and its deepest nesting of containers (32 arrays and 32
+// structures).
+constexpr std::size_t kNameLengthLimit = 255;
+constexpr int kNestingLimit = 64;
+// The most containers a call written here holds open at once.
+constexpr std::size_t kOpenArrayLimit = 8;
+
+constexpr std::size_t alignUp(std::size_t value, std::size_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
+
+std::size_t alignmentOf(char type) {
+  switch (type) {
+    case kTypeInt16:
+    case kTypeUint16:
+      return 2;
+    case kTypeBoolean:
+    case kTypeInt32:
+    case kTypeUint32:
+    case kTypeUnixFd:
+    case kTypeString:
+    case kTypeObjectPath:
+    case kTypeArray:
+      return 4;
+    case kTypeInt64:
+    case kTypeUint64:
+    case kTypeDouble:
+    case kTypeStruct:
+    case kTypeDictEntry:
+      return 8;
+    default:  // byte, signature, variant
+      return 1;
+  }
+}
+
+bool basicType(char type) {
+  switch (type) {
+    case kTypeByte:
+    case kTypeBoolean:
+    case kTypeInt16:
+    case kTypeUint16:
+    case kTypeInt32:
+    case kTypeUint32:
+    case kTypeInt64:
+    case kTypeUint64:
+    case kTypeDouble:
+    case kTypeString:
+    case kTypeObjectPath:
+    case kTypeSignature:
+    case kTypeUnixFd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The length of the single complete type at the start of `signature`, or 0 when there is
+// none there.
+std::size_t completeType(std::string_view signature, int depth = 0) {
+  if (signature.empty() || depth > kNestingLimit) return 0;
+  const char type = signature[0];
+  if (basicType(type) || type == kTypeVariant) return 1;
+  if (type == kTypeArray) {
+    const std::size_t element = completeType(signature.substr(1), depth + 1);
+    return element == 0 ? 0 : 1 + element;
+  }
+  if (type == kTypeStruct || type == kTypeDictEntry) {
+    const char close = type == kTypeStruct ? ')' : '}';
+    std::size_t at = 1;
+    int members = 0;
+    while (at < signature.size() && signature[at] != close) {
+      const std::size_t member = completeType(signature.substr(at), depth + 1);
+      if (member == 0) return 0;
+      at += member;
+      ++members;
+    }
+    if (at >= signature.size() || members == 0) return 0;
+    if (type == kTypeDictEntry && (members != 2 || !basicType(signature[1]))) return 0;
+    return at + 1;
+  }
+  return 0;
+}
+
+bool nameCharacter(char c, bool hyphen) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         (hyphen && c == '-');
+}
+
+bool digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Dot-separated elements of name characters, at least two; none may start with a digit
+// unless `digitsFirst`.
+bool dottedName(std::string_view name, bool hyphen, bool digitsFirst) {
+  if (name.empty() || name.size() > kNameLengthLimit) return false;
+  int elements = 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = name.find('.', start);
+    const std::string_view element =
+        name.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    if (element.empty() || (!digitsFirst && digit(element[0]))) return false;
+    for (const char c : element) {
+      if (!nameCharacter(c, hyphen)) return false;
+    }
+    ++elements;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return elements >= 2;
+}
+
+std::uint32_t swapBytes(std::uint32_t value) {
+  return (value >> 24) | ((value >> 8) & 0xff00u) | ((value << 8) & 0xff0000u) | (value << 24);
+}
+
+std::uint32_t read32At(std::string_view data, std::size_t at, bool bigEndian) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, data.data() + at, sizeof value);
+  return bigEndian ? swapBytes(value) : value;
+}
+
+}  // namespace
+
+bool validBusName(std::string_view name) {
+  if (!name.empty() && name[0] == ':') return dottedName(name.substr(1), true, true);
+  return dottedName(name, true, false);
+}
+
+bool validObjectPath(std::string_view path) {
+  if (path.empty() || path[0] != '/') return false;
+  if (path.size() == 1) return true;
+  if (path.back() == '/') return false;
+  bool previousSlash = true;
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    const char c = path[i];
+    if (c == '/') {
+      if (previousSlash) return false;
+      previousSlash = true;
+    } else if (nameCharacter(c, false)) {
+      previousSlash = false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool validInterfaceName(std::string_view name) {
+  return dottedName(name, false, false);
+}
+
+bool validMemberName(std::string_view name) {
+  if (name.empty() || name.size() > kNameLengthLimit || digit(name[0])) return false;
+  for (const char c : name) {
+    if (!nameCharacter(c, false)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing calls.
+
+CallWriter::CallWriter(std::string_view destination, std::string_view path,
+                       std::string_view interface, std::string_view member)
+    : destination_(destination), path_(path), interface_(interface), member_(member) {
+  valid_ = (destination.empty() || validBusName(destination)) && validObjectPath(path) &&
+           validInterfaceName(interface) && validMemberName(member);
+}
+
+void CallWriter::align(std::size_t alignment) {
+  body_.resize(alignUp(body_.size(), alignment), '\0');
+}
+
+void CallWriter::appendType(char type) {
+  // Inside an array the element's signature was given when the array was opened.
+  if (arrayDepth_ == 0) signature_ += type;
+}
+
+void CallWriter::put32(std::uint32_t value) {
+  char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  body_.append(bytes, sizeof value);
+}
+
+CallWriter& CallWriter::byte(std::uint8_t value) {
+  appendType(kTypeByte);
+  body_ += static_cast<char>(value);
+  return *this;
+}
+
+CallWriter& CallWriter::boolean(bool value) {
+  appendType(kTypeBoolean);
+  align(4);
+  put32(value ? 1 : 0);
+  return *this;
+}
+
+CallWriter& CallWriter::int32(std::int32_t value) {
+  appendType(kTypeInt32);
+  align(4);
+  put32(static_cast<std::uint32_t>(value));
+  return *this;
+}
+
+CallWriter& CallWriter::uint32(std::uint32_t value) {
+  appendType(kTypeUint32);
+  align(4);
+  put32(value);
+  return *this;
+}
+
+CallWriter& CallWriter::string(std::string_view value) {
+  appendType(kTypeString);
+  if (value.find('\0') != std::string_view::npos || value.size() > kMessageSizeLimit) {
+    valid_ = false;
+    return *this;
+  }
+  align(4);
+  put32(static_cast<std::uint32_t>(value.size()));
+  body_.append(value);
+  body_ += '\0';
+  return *this;
+}
+
+CallWriter& CallWriter::openArray(std::string_view elementSignature) {
+  if (completeType(elementSignature) != elementSignature.size() || arrayDepth_ >= kOpenArrayLimit) {
+    valid_ = false;
+    return *this;
+  }
+  if (arrayDepth_ == 0) {
+    signature_ += kTypeArray;
+    signature_ += elementSignature;
+  }
+  align(4);
+  const std::size_t lengthAt = body_.size();
+  put32(0);
+  // The padding before the first element belongs to the array even when it is empty.
+  align(alignmentOf(elementSignature[0]));
+  arrays_[arrayDepth_++] = OpenArray{lengthAt, body_.size()};
+  openContainers_ += kTypeArray;
+  return *this;
+}
+
+CallWriter& CallWriter::closeArray() {
+  if (openContainers_.empty() || openContainers_.back() != kTypeArray) {
+    valid_ = false;
+    return *this;
+  }
+  openContainers_.pop_back();
+  const OpenArray& array = arrays_[--arrayDepth_];
+  const auto length = static_cast<std::uint32_t>(body_.size() - array.elementsAt);
+  std::memcpy(body_.data() + array.lengthAt, &length, sizeof length);
+  return *this;
+}
+
+CallWriter& CallWriter::openStruct() {
+  appendType(kTypeStruct);
+  align(8);
+  openContainers_ += kTypeStruct;
+  return *this;
+}
+
+CallWriter& CallWriter::closeStruct() {
+  if (openContainers_.empty() || openContainers_.back() != kTypeStruct) {
+    valid_ = false;
+    return *this;
+  }
+  openContainers_.pop_back();
+  appendType(')');
+  return *this;
+}
+
+CallWriter& CallWriter::openDictEntry() {
+  // Only inside an array, whose element signature already says what it holds.
+  if (arrayDepth_ == 0) valid_ = false;
+  align(8);
+  openContainers_ += kTypeDictEntry;
+  return *this;
+}
+
+CallWriter& CallWriter::closeDictEntry() {
+  if (openContainers_.empty() || openContainers_.back() != kTypeDictEntry) valid_ = false;
+  if (!openContainers_.empty()) openContainers_.pop_back();
+  return *this;
+}
+
+Call CallWriter::finish(bool noReplyExpected) {
+  if (!valid_ || !openContainers_.empty() || body_.size() > kMessageSizeLimit) return {};
+  const std::string& body = body_;
+  std::string message;
+  message.reserve(kFixedHeaderSize + 64 + path_.size() + interface_.size() + member_.size() +
+                  destination_.size() + signature_.size() + body.size());
+  const auto put = [&](std::uint32_t value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    message.append(bytes, sizeof value);
+  };
+  const auto pad = [&](std::size_t alignment) {
+    message.resize(alignUp(message.size(), alignment), '\0');
+  };
+  message += 'l';  // little-endian, as this machine
+  message += static_cast<char>(kMessageMethodCall);
+  message += static_cast<char>(kFlagNoAutoStart | (noReplyExpected ? kFlagNoReplyExpected : 0));
+  message += static_cast<char>(kProtocolVersion);
+  put(static_cast<std::uint32_t>(body.size()));
+  put(0);  // the serial, written by the link that sends the call
+  put(0);  // the length of the header fields, written below
+  const auto field = [&](std::uint8_t code, char type, std::string_view value) {
+    pad(8);
+    message += static_cast<char>(code);
+    message += '\1';
+    message += type;
+    message += '\0';
+    if (type == kTypeSignature) {
+      message += static_cast<char>(value.size());
+    } else {
+      pad(4);
+      put(static_cast<std::uint32_t>(value.size()));
+    }
+    message.append(value);
+    message += '\0';
+  };
+  field(kFieldPath, kTypeObjectPath, path_);
+  field(kFieldInterface, kTypeString, interface_);
+  field(kFieldMember, kTypeString, member_);
+  if (!destination_.empty()) field(kFieldDestination, kTypeString, destination_);
+  if (!signature_.empty()) field(kFieldSignature, kTypeSignature, signature_);
+  const auto fieldsLength = static_cast<std::uint32_t>(message.size() - kFixedHeaderSize);
+  std::memcpy(message.data() + 12, &fieldsLength, sizeof fieldsLength);
+  pad(8);
+  message.append(body);
+  return Call{std::move(message), member_, {}};
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading messages.
+
+std::optional<std::size_t> messageLength(std::string_view bytes) {
+  if (bytes.empty()) return 0;
+  if (bytes[0] != 'l' && bytes[0] != 'B') return std::nullopt;
+  if (bytes.size() < kFixedHeaderSize) return 0;
+  if (static_cast<std::uint8_t>(bytes[3]) != kProtocolVersion) return std::nullopt;
+  const bool bigEndian = bytes[0] == 'B';
+  const std::size_t bodyLength = read32At(bytes, 4, bigEndian);
+  const std::size_t fieldsLength = read32At(bytes, 12, bigEndian);
+  if (bodyLength > kMessageSizeLimit || fieldsLength > kMessageSizeLimit) return std::nullopt;
+  const std::size_t length = alignUp(kFixedHeaderSize + fieldsLength, 8) + bodyLength;
+  if (length > kMessageSizeLimit) return std::nullopt;
+  return length;
+}
+
+std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
+  const std::optional<std::size_t> length = messageLength(bytes);
+  if (!length || *length == 0 || *length != bytes.size()) return std::nullopt;
+  ReceivedMessage message;
+  message.bigEndian = bytes[0] == 'B';
+  message.type = static_cast<std::uint8_t>(bytes[1]);
+  message.serial = read32At(bytes, kSerialOffset, message.bigEndian);
+  const std::size_t bodyLength = read32At(bytes, 4, message.bigEndian);
+  const std::size_t fieldsEnd = kFixedHeaderSize + read32At(bytes, 12, message.bigEndian);
+  // The header fields, an array of (code, variant), read with alignment counted from the
+  // start of the message.
+  const ArgReader header(bytes.substr(0, fieldsEnd), message.bigEndian, 12, fieldsEnd, "a(yv)",
+                         false, 0);
+  std::optional<ArgReader> fields = header.recurse(kTypeArray);
+  if (!fields) return std::nullopt;
+  while (fields->type() == kTypeStruct) {
+    std::optional<ArgReader> field = fields->recurse(kTypeStruct);
+    const std::optional<std::uint8_t> code = field ? field->byte() : std::nullopt;
+    if (!code) return std::nullopt;
+    field->next();
+    std::optional<ArgReader> value = field->recurse(kTypeVariant);
+    if (!value) return std::nullopt;
+    if (*code == kFieldReplySerial) {
+      const std::optional<std::uint32_t> serial = value->uint32();
+      if (!serial) return std::nullopt;
+      message.replySerial = *serial;
+    } else if (*code == kFieldSignature) {
+      const std::optional<std::string_view> signature = value->signature();
+      if (!signature) return std::nullopt;
+      message.signature = *signature;
+    }
+    if (!fields->next()) break;
+  }
+  if (!fields->valid()) return std::nullopt;
+  message.body = bytes.substr(bytes.size() - bodyLength);
+  return message;
+}
+
+ArgReader::ArgReader(const ReceivedMessage& message)
+    : ArgReader(message.body, message.bigEndian, 0, message.body.size(), message.signature, false,
+                0) {}
+
+ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position, std::size_t end,
+                     std::string_view signature, bool inArray, int depth)
+    : data_(data),
+      bigEndian_(bigEndian),
+      position_(position),
+      end_(end),
+      signature_(signature),
+      inArray_(inArray),
+      depth_(depth),
+      valid_(end <= data.size() && position <= end && depth <= kNestingLimit) {}
+
+char ArgReader::type() const {
+  if (!valid_ || signature_.empty()) return kTypeInvalid;
+  if (inArray_ && position_ >= end_) return kTypeInvalid;
+  return signature_[0];
+}
+
+std::optional<std::uint32_t> ArgReader::read32(std::size_t position) const {
+  const std::size_t at = alignUp(position, 4);
+  if (at + 4 > end_) return std::nullopt;
+  return read32At(data_, at, bigEndian_);
+}
+
+std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t position,
+                                           int depth) const {
+  if (depth > kNestingLimit || type.empty()) return std::nullopt;
+  const char code = type[0];
+  const std::size_t at = alignUp(position, alignmentOf(code));
+  if (at > end_) return std::nullopt;
+  switch (code) {
+    case kTypeByte:
+      return at + 1 <= end_ ? std::optional<std::size_t>(at + 1) : std::nullopt;
+    case kTypeInt16:
+    case kTypeUint16:
+      return at + 2 <= end_ ? std::optional<std::size_t>(at + 2) : std::nullopt;
+    case kTypeBoolean:
+    case kTypeInt32:
+    case kTypeUint32:
+    case kTypeUnixFd:
+      return at + 4 <= end_ ? std::optional<std::size_t>(at + 4) : std::nullopt;
+    case kTypeInt64:
+    case kTypeUint64:
+    case kTypeDouble:
+      return at + 8 <= end_ ? std::optional<std::size_t>(at + 8) : std::nullopt;
+    case kTypeString:
+    case kTypeObjectPath: {
+      const std::optional<std::uint32_t> size = read32(at);
+      if (!size || *size > end_ - at - 4 || at + 4 + *size >= end_) return std::nullopt;
+      return at + 4 + *size + 1;
+    }
+    case kTypeSignature: {
+      if (at >= end_) return std::nullopt;
+      const std::size_t size = static_cast<std::uint8_t>(data_[at]);
+      if (at + 2 + size > end_) return std::nullopt;
+      return at + 2 + size;
+    }
+    case kTypeArray: {
+      const std::optional<std::uint32_t> size = read32(at);
+      const std::string_view element = type.substr(1);
+      if (!size || element.empty()) return std::nullopt;
+      const std::size_t first = alignUp(at + 4, alignmentOf(element[0]));
+      if (first > end_ || *size > end_ - first) return std::nullopt;
+      return first + *size;
+    }
+    case kTypeStruct:
+    case kTypeDictEntry: {
+      std::size_t next = at;
+      std::string_view members = type.substr(1, type.size() - 2);
+      while (!members.empty()) {
+        const std::size_t member = completeType(members);
+        if (member == 0) return std::nullopt;
+        const std::optional<std::size_t> after = skip(members.substr(0, member), next, depth + 1);
+        if (!after) return std::nullopt;
+        next = *after;
+        members.remove_prefix(member);
+      }
+      return next;
+    }
+    case kTypeVariant: {
+      if (at >= end_) return std::nullopt;
+      const std::size_t size = static_cast<std::uint8_t>(data_[at]);
+      if (at + 2 + size > end_ || data_[at + 1 + size] != '\0') return std::nullopt;
+      const std::string_view inner = data_.substr(at + 1, size);
+      if (completeType(inner) != inner.size()) return std::nullopt;
+      return skip(inner, at + 2 + size, depth + 1);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+bool ArgReader::next() {
+  const char current = type();
+  if (current == kTypeInvalid) return false;
+  const std::size_t length = completeType(signature_);
+  const std::optional<std::size_t> after =
+      length == 0 ? std::nullopt : skip(signature_.substr(0, length), position_, depth_);
+  if (!after) {
+    valid_ = false;
+    return false;
+  }
+  position_ = *after;
+  if (inArray_) return position_ < end_;
+  signature_.remove_prefix(length);
+  return !signature_.empty();
+}
+
+std::optional<std::uint8_t> ArgReader::byte() const {
+  if (type() != kTypeByte || position_ >= end_) return std::nullopt;
+  return static_cast<std::uint8_t>(data_[position_]);
+}
+
+std::optional<std::uint32_t> ArgReader::uint32() const {
+  if (type() != kTypeUint32) return std::nullopt;
+  return read32(position_);
+}
+
+std::optional<std::int32_t> ArgReader::int32() const {
+  if (type() != kTypeInt32) return std::nullopt;
+  const std::optional<std::uint32_t> bits = read32(position_);
+  if (!bits) return std::nullopt;
+  return static_cast<std::int32_t>(*bits);
+}
+
+std::optional<double> ArgReader::float64() const {
+  if (type() != kTypeDouble) return std::nullopt;
+  const std::size_t at = alignUp(position_, 8);
+  if (at + 8 > end_) return std::nullopt;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, data_.data() + at, sizeof bits);
+  if (bigEndian_) {
+    bits = (std::uint64_t{swapBytes(static_cast<std::uint32_t>(bits))} << 32) |
+           swapBytes(static_cast<std::uint32_t>(bits >> 32));
+  }
+  double value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+std::optional<bool> ArgReader::boolean() const {
+  if (type() != kTypeBoolean) return std::nullopt;
+  const std::optional<std::uint32_t> bits = read32(position_);
+  if (!bits || *bits > 1) return std::nullopt;
+  return *bits == 1;
+}
+
+std::optional<std::string_view> ArgReader::string() const {
+  const char current = type();
+  if (current != kTypeString && current != kTypeObjectPath) return std::nullopt;
+  const std::optional<std::uint32_t> size = read32(position_);
+  const std::size_t at = alignUp(position_, 4) + 4;
+  if (!size || *size >= end_ - std::min(at, end_) || data_[at + *size] != '\0') {
+    return std::nullopt;
+  }
+  const std::string_view text = data_.substr(at, *size);
+  // The protocol's strings hold no NUL.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string_view> ArgReader::signature() const {
+  if (type() != kTypeSignature || position_ >= end_) return std::nullopt;
+  const std::size_t size = static_cast<std::uint8_t>(data_[position_]);
+  if (position_ + 2 + size > end_ || data_[position_ + 1 + size] != '\0') return std::nullopt;
+  const std::string_view text = data_.substr(position_ + 1, size);
+  // Only whole types.
+  for (std::string_view rest = text; !rest.empty();) {
+    const std::size_t length = completeType(rest);
+    if (length == 0) return std::nullopt;
+    rest.remove_prefix(length);
+  }
+  return text;
+}
+
+std::optional<ArgReader> ArgReader::recurse(char containerType) const {
+  const char current = type();
+  if (current != containerType) return std::nullopt;
+  const std::size_t length = completeType(signature_);
+  if (length == 0) return std::nullopt;
+  switch (current) {
+    case kTypeArray: {
+      const std::optional<std::uint32_t> size = read32(position_);
+      const std::string_view element = signature_.substr(1, length - 1);
+      const std::size_t first = alignUp(alignUp(position_, 4) + 4, alignmentOf(element[0]));
+      if (!size || first > end_ || *size > end_ - first) return std::nullopt;
+      return ArgReader(data_, bigEndian_, first, first + *size, element, true, depth_ + 1);
+    }
+    case kTypeStruct:
+    case kTypeDictEntry:
+      return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_,
+                       signature_.substr(1, length - 2), false, depth_ + 1);
+    case kTypeVariant: {
+      if (position_ >= end_) return std::nullopt;
+      const std::size_t size = static_cast<std::uint8_t>(data_[position_]);
+      if (position_ + 2 + size > end_ || data_[position_ + 1 + size] != '\0') return std::nullopt;
+      const std::string_view inner = data_.substr(position_ + 1, size);
+      if (completeType(inner) != inner.size()) return std::nullopt;
+      return ArgReader(data_, bigEndian_, position_ + 2 + size, end_, inner, false, depth_ + 1);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace nevo::lin
