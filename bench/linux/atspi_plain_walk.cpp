@@ -8,6 +8,7 @@
 #include <atspi/atspi.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 
 namespace {
@@ -147,7 +148,12 @@ void visit(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int de
   }
   g_free(atspi_accessible_get_accessible_id(element, nullptr));
   const bool isProtected = role == ATSPI_ROLE_PASSWORD_TEXT;
-  const bool visible = position != nullptr && size != nullptr && size->x > 0 && size->y > 0;
+  // What GTK does not draw it places at the most negative coordinates: no frame, as the
+  // tool reads it.
+  const bool nowhere = position != nullptr && position->x == std::numeric_limits<int>::min() &&
+                       position->y == std::numeric_limits<int>::min();
+  const bool visible =
+      position != nullptr && size != nullptr && !nowhere && size->x > 0 && size->y > 0;
   if (visible) {
     std::string name;
     if (!isProtected) {

@@ -1,20 +1,27 @@
 // The observation on a real desktop, against the plain libatspi walk of the same window.
 //
-//   nevo_linux_bench TOOL PLAIN_WALK [RUNS]
+//   nevo_linux_bench TOOL PLAIN_WALK [RUNS [OTHER_TOOL...]]
 //
-// Runs the tool (no argument: the observation) and the plain walk (bench/linux/
-// atspi_plain_walk.cpp) as whole processes, alternately, RUNS times each (default 9), and
-// prints the median wall time of each from start to reply, and their ratio. Then runs one
-// observation in this process on the Linux backend and prints what it sent (calls,
-// elements read, hit tests and the calls they made) and how often the backend's hit test
-// agrees with the application's own one at the centre of every record.
+// Runs the tool (no argument: the observation), any other builds of it given (to compare
+// builds side by side), and the plain walk (bench/linux/atspi_plain_walk.cpp) as whole
+// processes, in turn, RUNS times each (default 9), and prints for each the medians of its
+// wall time from start to exit, of its own processor time, and of the processor time the
+// observed application spent meanwhile, and the ratio of the walk's time to each tool's.
+// Then the start-up cost of each build (an unknown argument: the reply is written at once,
+// nothing is connected), and one observation in this process on the Linux backend with
+// what it sent (calls by method, elements read, hit tests and the calls they made, time
+// waiting for replies) and how often the backend's hit test agrees with the application's
+// own one at the centre of every record.
+#include <dirent.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,10 +36,29 @@ using nevo::lin::LinuxPlatform;
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;          // the process's own, user and system
+  double applicationSeconds = 0;  // the observed application's meanwhile
   std::string out;
 };
 
-Run runProcess(const std::vector<std::string>& argv) {
+// Processor time a process has used so far, all its threads, from the scheduler's
+// accounting (nanoseconds, unlike the clock ticks of /proc/PID/stat).
+double processorSeconds(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  double seconds = 0;
+  if (DIR* dir = opendir(tasks.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+      double nanoseconds = 0;
+      if (stat >> nanoseconds) seconds += nanoseconds / 1e9;
+    }
+    closedir(dir);
+  }
+  return seconds;
+}
+
+Run runProcess(const std::vector<std::string>& argv, pid_t application = 0) {
   int out[2];
   if (pipe(out) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -44,6 +70,7 @@ Run runProcess(const std::vector<std::string>& argv) {
   std::vector<std::string> copy = argv;
   for (std::string& a : copy) pointers.push_back(a.data());
   pointers.push_back(nullptr);
+  const double applicationBefore = application > 0 ? processorSeconds(application) : 0;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   const int spawned =
@@ -56,9 +83,13 @@ Run runProcess(const std::vector<std::string>& argv) {
   close(out[0]);
   if (spawned == 0) {
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   }
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (application > 0) run.applicationSeconds = processorSeconds(application) - applicationBefore;
   return run;
 }
 
@@ -158,7 +189,7 @@ std::string describe(nevo::Platform& platform, const nevo::Element& element) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s TOOL PLAIN_WALK [RUNS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s TOOL PLAIN_WALK [RUNS [OTHER_TOOL...]]\n", argv[0]);
     return 2;
   }
   const std::string tool = argv[1];
@@ -177,26 +208,56 @@ int main(int argc, char** argv) {
   }
   const std::string pid = std::to_string(front->processIdentifier);
 
-  std::vector<double> toolTimes, walkTimes;
-  std::string toolOut, walkOut;
+  // Each program in turn, so that all see the same load.
+  std::vector<std::string> tools = {tool};
+  for (int i = 4; i < argc; ++i) tools.push_back(argv[i]);
+  struct Program {
+    std::vector<std::string> argv;
+    std::vector<double> seconds, cpuSeconds, applicationSeconds;
+    std::string out;
+  };
+  std::vector<Program> programs;
+  for (const std::string& t : tools) programs.push_back(Program{{t}, {}, {}, {}, {}});
+  programs.push_back(Program{{walk, pid}, {}, {}, {}, {}});
   for (int i = 0; i < runs; ++i) {
-    Run t = runProcess({tool});
-    Run w = runProcess({walk, pid});
-    toolTimes.push_back(t.seconds);
-    walkTimes.push_back(w.seconds);
-    toolOut = t.out;
-    walkOut = w.out;
+    for (Program& program : programs) {
+      Run run = runProcess(program.argv, front->processIdentifier);
+      program.seconds.push_back(run.seconds);
+      program.cpuSeconds.push_back(run.cpuSeconds);
+      program.applicationSeconds.push_back(run.applicationSeconds);
+      program.out = std::move(run.out);
+    }
   }
-  const nlohmann::json toolReply = nlohmann::json::parse(toolOut, nullptr, false);
+  const Program& plain = programs.back();
   std::printf("application: %s (pid %s)\n", front->localizedName.value_or("").c_str(), pid.c_str());
-  std::printf("plain libatspi walk: median %.1f ms over %d runs; %s", median(walkTimes) * 1000,
-              runs, walkOut.c_str());
   std::printf(
-      "tool (observation): median %.1f ms over %d runs; status %s, %zu records\n",
-      median(toolTimes) * 1000, runs,
-      toolReply.is_object() ? toolReply.value("status", "?").c_str() : "?",
-      toolReply.is_object() && toolReply.contains("elements") ? toolReply["elements"].size() : 0);
-  std::printf("ratio: %.1fx\n", median(walkTimes) / std::max(median(toolTimes), 1e-9));
+      "plain libatspi walk: median %.1f ms, its processor time %.1f ms, the application's "
+      "%.1f ms, over %d runs; %s",
+      median(plain.seconds) * 1000, median(plain.cpuSeconds) * 1000,
+      median(plain.applicationSeconds) * 1000, runs, plain.out.c_str());
+  for (std::size_t t = 0; t + 1 < programs.size(); ++t) {
+    const Program& program = programs[t];
+    const nlohmann::json reply = nlohmann::json::parse(program.out, nullptr, false);
+    const Run startUp = [&] {
+      std::vector<double> seconds, cpu;
+      for (int i = 0; i < 20; ++i) {
+        const Run run = runProcess({program.argv[0], "--start-up-only"});
+        seconds.push_back(run.seconds);
+        cpu.push_back(run.cpuSeconds);
+      }
+      return Run{median(seconds), median(cpu), 0, {}};
+    }();
+    std::printf(
+        "tool %s (observation): median %.1f ms, its processor time %.1f ms, the application's "
+        "%.1f ms; status %s, %zu records; ratio %.1fx; start and exit alone %.1f ms (%.1f ms "
+        "of processor time)\n",
+        program.argv[0].c_str(), median(program.seconds) * 1000, median(program.cpuSeconds) * 1000,
+        median(program.applicationSeconds) * 1000,
+        reply.is_object() ? reply.value("status", "?").c_str() : "?",
+        reply.is_object() && reply.contains("elements") ? reply["elements"].size() : 0,
+        median(plain.seconds) / std::max(median(program.seconds), 1e-9), startUp.seconds * 1000,
+        startUp.cpuSeconds * 1000);
+  }
 
   // One observation in this process, with what it sent.
   LinuxPlatform inner;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,13 @@ struct Extents {
   friend bool operator==(const Extents&, const Extents&) = default;
   bool contains(double px, double py) const {
     return px >= x && py >= y && px < double(x) + width && py < double(y) + height;
+  }
+  // GTK answers for a widget it does not draw (an item of a menu that is not open, a page
+  // that is not shown) with the widget's size at the most negative coordinates: it is
+  // nowhere on the screen.
+  bool nowhere() const {
+    return x == std::numeric_limits<std::int32_t>::min() &&
+           y == std::numeric_limits<std::int32_t>::min();
   }
 };
 

@@ -53,6 +53,8 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
           });
         },
         deadline);
+    // Where showing children overlap (an overlay over its main child), the one drawn last
+    // is on top: GTK draws children in the order it lists them.
     CachedObject* next = nullptr;
     for (const ObjectRef& ref : *children) {
       if (ref.null()) continue;
@@ -60,10 +62,7 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
       if (!child.extents.value || !child.states.value) continue;
       if (!hasState(*child.states.value, State::showing)) continue;
       const Extents& box = *child.extents.value;
-      if (box.width > 0 && box.height > 0 && box.contains(x, y)) {
-        next = &child;
-        break;
-      }
+      if (box.width > 0 && box.height > 0 && box.contains(x, y)) next = &child;
     }
     if (next == nullptr) break;
     current = next;

@@ -6,7 +6,8 @@
 //      iconified, and whose frame contains the point;
 //   2. the accessible window it shows (settled once per run for each client window);
 //   3. from that window down, the deepest element that is showing and contains the point,
-//      taking at each level the first child in the application's order that does.
+//      taking at each level the last child in the application's order that does (the one
+//      drawn on top).
 //      Children and extents already read are used as they are; only what was never read
 //      is asked.
 #pragma once

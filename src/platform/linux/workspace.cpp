@@ -255,7 +255,10 @@ std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& clien
   }
   const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (pairs[i] && *pairs[i] == wanted && same[wanted].id == client.id) return (*windows)[i];
+    if (pairs[i] && *pairs[i] == wanted && same[wanted].id == client.id) {
+      shownBy_[(*windows)[i]] = client.id;
+      return (*windows)[i];
+    }
   }
   return std::nullopt;
 }
@@ -263,6 +266,13 @@ std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& clien
 std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, double deadline) {
   const std::optional<ProcessId> pid = pidForBus(window.ref.bus);
   if (!pid) return std::nullopt;
+  if (const auto known = shownBy_.find(window.ref); known != shownBy_.end()) {
+    for (ClientWindow& client : display_->clientWindows()) {
+      if (client.id == known->second && client.pid == *pid) return std::move(client);
+    }
+    // The client window has gone: pair afresh.
+    shownBy_.erase(known);
+  }
   const std::optional<std::vector<ObjectRef>> windows =
       cache_.applicationWindows(cache_.object(rootOf(window.ref.bus)), deadline);
   if (!windows) return std::nullopt;
@@ -276,6 +286,7 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
   const auto index = static_cast<std::size_t>(position - windows->begin());
   if (!pairs[index]) return std::nullopt;
+  shownBy_[window.ref] = same[*pairs[index]].id;
   return same[*pairs[index]];
 }
 

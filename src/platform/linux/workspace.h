@@ -43,11 +43,15 @@ class Workspace {
   // registered with the registry.
   std::optional<std::string> busForPid(ProcessId pid);
 
-  // The client window that shows an accessible window, read afresh; absent when the window
-  // is not one of its application's windows or no client window can be paired with it.
+  // The client window that shows an accessible window, its properties read afresh; absent
+  // when the window is not one of its application's windows or no client window can be
+  // paired with it.
   std::optional<ClientWindow> clientWindowOf(CachedObject& window, double deadline);
   // The accessible window that a client window shows, or absent.
   std::optional<ObjectRef> accessibleWindowOf(const ClientWindow& client, double deadline);
+  // Which client window shows an accessible window does not change while both exist, so a
+  // pairing once made is kept for the run: a window paired by a hit test gets its title or
+  // is raised without asking its application again.
   // The client windows, bottom to top, as they were the first time a hit test asked: read
   // once per run (the other operations read them afresh).
   const std::vector<ClientWindow>& windowsForHitTests();
@@ -72,6 +76,7 @@ class Workspace {
   std::unordered_map<std::string, ProcessId> pidsByBus_;
   std::unordered_map<ProcessId, std::string> names_;
   std::optional<std::vector<ClientWindow>> hitTestWindows_;
+  std::unordered_map<ObjectRef, xcb_window_t, ObjectRefHash> shownBy_;
 };
 
 }  // namespace nevo::lin
