@@ -49,6 +49,8 @@ class Connections {
   // answer by the deadline.
   std::optional<std::vector<ObjectRef>> open(X11Desktop& display, double deadline);
   bool connected() const { return bus_ != nullptr; }
+  // Takes a bus link already connected (tests: a scripted application on a socket pair).
+  void adopt(std::unique_ptr<Link> bus) { bus_ = std::move(bus); }
 
   // Sends one accessibility call to the application on `bus` (over its own socket once
   // that is open); `handler` runs with the reply. False when it could not be sent.

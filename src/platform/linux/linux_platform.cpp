@@ -17,6 +17,10 @@ std::unique_ptr<Platform> makePlatform() {
 namespace lin {
 
 LinuxPlatform::LinuxPlatform() = default;
+
+LinuxPlatform::LinuxPlatform(std::unique_ptr<Link> accessibilityBus) : trusted_(true) {
+  connections_.adopt(std::move(accessibilityBus));
+}
 LinuxPlatform::~LinuxPlatform() = default;
 
 // ---------------------------------------------------------------------------------------
@@ -179,8 +183,8 @@ AxStatus LinuxPlatform::setBooleanAttribute(const Element& element, std::string_
       object != nullptr ? workspace_.clientWindowOf(*object, deadlineFor(*e)) : std::nullopt;
   if (!window) return AxStatus::cannotComplete;
   // A pager restores an iconified window by activating it.
-  const bool sent =
-      value ? display_->requestIconify(window->id) : display_->requestActivation(window->id);
+  const bool sent = display_ && (value ? display_->requestIconify(window->id)
+                                       : display_->requestActivation(window->id));
   return sent ? AxStatus::success : AxStatus::failure;
 }
 
@@ -192,7 +196,8 @@ AxStatus LinuxPlatform::performAction(const Element& element, std::string_view a
   const std::optional<ClientWindow> window =
       object != nullptr ? workspace_.clientWindowOf(*object, deadlineFor(*e)) : std::nullopt;
   if (!window) return AxStatus::cannotComplete;
-  const bool sent = display_->requestRaise(window->id) && display_->requestActivation(window->id);
+  const bool sent =
+      display_ && display_->requestRaise(window->id) && display_->requestActivation(window->id);
   return sent ? AxStatus::success : AxStatus::failure;
 }
 

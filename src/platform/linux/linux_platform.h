@@ -31,6 +31,9 @@ inline constexpr double kTrustSeconds = 0.5;
 class LinuxPlatform final : public Platform {
  public:
   LinuxPlatform();
+  // Over an accessibility bus already connected and trusted, without a display: the
+  // accessibility operations only (tests: a scripted application on a socket pair).
+  explicit LinuxPlatform(std::unique_ptr<Link> accessibilityBus);
   ~LinuxPlatform() override;
 
   bool isProcessTrusted() override;

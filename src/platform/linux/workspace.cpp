@@ -148,6 +148,7 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
 }
 
 std::optional<RunningApplication> Workspace::frontmostApplication() {
+  if (display_ == nullptr) return std::nullopt;
   const std::optional<xcb_window_t> active = display_->activeWindow();
   if (!active) return std::nullopt;
   const ProcessId pid = display_->windowPid(*active);
@@ -158,6 +159,7 @@ std::optional<RunningApplication> Workspace::frontmostApplication() {
 }
 
 std::vector<RunningApplication> Workspace::runningApplications() {
+  if (display_ == nullptr) return {};
   const std::vector<ClientWindow> clients = display_->clientWindows();
   std::vector<ProcessId> pids;
   for (const ClientWindow& client : clients) {
@@ -173,7 +175,7 @@ std::vector<RunningApplication> Workspace::runningApplications() {
 }
 
 std::optional<RunningApplication> Workspace::runningApplication(ProcessId pid) {
-  if (!processExists(pid)) return std::nullopt;
+  if (display_ == nullptr || !processExists(pid)) return std::nullopt;
   const std::vector<ClientWindow> clients = display_->clientWindows();
   const bool managed = std::any_of(clients.begin(), clients.end(),
                                    [&](const ClientWindow& client) { return client.pid == pid; });
@@ -182,7 +184,7 @@ std::optional<RunningApplication> Workspace::runningApplication(ProcessId pid) {
 }
 
 bool Workspace::activate(const RunningApplication& application) {
-  if (!processExists(application.processIdentifier)) return false;
+  if (display_ == nullptr || !processExists(application.processIdentifier)) return false;
   const std::vector<ClientWindow> clients = display_->clientWindows();
   const ClientWindow* chosen = nullptr;
   for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
@@ -198,7 +200,9 @@ bool Workspace::activate(const RunningApplication& application) {
 // Accessible windows and client windows.
 
 const std::vector<ClientWindow>& Workspace::windowsForHitTests() {
-  if (!hitTestWindows_) hitTestWindows_ = display_->clientWindows();
+  if (!hitTestWindows_) {
+    hitTestWindows_ = display_ != nullptr ? display_->clientWindows() : std::vector<ClientWindow>();
+  }
   return *hitTestWindows_;
 }
 
@@ -238,7 +242,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
 
 std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& client,
                                                        double deadline) {
-  if (client.pid <= 0) return std::nullopt;
+  if (display_ == nullptr || client.pid <= 0) return std::nullopt;
   const std::optional<std::string> bus = busForPid(client.pid);
   if (!bus) return std::nullopt;
   const std::optional<std::vector<ObjectRef>> windows =
@@ -264,6 +268,7 @@ std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& clien
 }
 
 std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, double deadline) {
+  if (display_ == nullptr) return std::nullopt;
   const std::optional<ProcessId> pid = pidForBus(window.ref.bus);
   if (!pid) return std::nullopt;
   if (const auto known = shownBy_.find(window.ref); known != shownBy_.end()) {

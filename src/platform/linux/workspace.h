@@ -29,7 +29,8 @@ class Workspace {
   Workspace& operator=(const Workspace&) = delete;
 
   // The display, and the registry's listing of the applications taken when connecting
-  // (it serves the first look-up of the applications).
+  // (it serves the first look-up of the applications). Without a display there are no
+  // applications in front, no client windows and no pairing (tests).
   void attach(X11Desktop& display, std::optional<std::vector<ObjectRef>> registryListing);
 
   std::optional<RunningApplication> frontmostApplication();

@@ -1,0 +1,305 @@
+// The backend's accessibility reads against a scripted application, driven by the core's own
+// walk: what reaches the core, and what is asked of the application and what never is.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "fake_application.h"
+#include "observe/observation.h"
+#include "observe/walk.h"
+#include "platform/attributes.h"
+#include "platform/linux/atspi_roles.h"
+#include "platform/linux/linux_platform.h"
+
+namespace nevo::lin {
+namespace {
+
+using test::FakeApplication;
+using test::FakeObject;
+using test::kFakePid;
+
+// AT-SPI role numbers used below.
+constexpr std::uint32_t kFrame = 23;
+constexpr std::uint32_t kPanel = 39;
+constexpr std::uint32_t kLabel = 29;
+constexpr std::uint32_t kPushButton = 43;
+constexpr std::uint32_t kMenuItem = 35;
+
+constexpr StateSet kShown =
+    stateBit(State::showing) | stateBit(State::visible) | stateBit(State::enabled);
+// Generous: a test machine may be slow, and nothing here waits for it unless asked.
+constexpr float kReadSeconds = 5.0f;
+
+FakeObject object(std::uint32_t role, const std::string& name, Extents extents,
+                  StateSet states = kShown) {
+  FakeObject o;
+  o.role = role;
+  o.name = name;
+  o.extents = extents;
+  o.states = states;
+  return o;
+}
+
+// A window with a panel, as every scene below starts.
+void addWindow(FakeApplication& app) {
+  app.add("/w", std::string(kRootPath),
+          object(kFrame, "Window", {0, 0, 400, 300}, kShown | stateBit(State::active)));
+  app.add("/w/p", "/w", object(kPanel, "", {0, 0, 400, 300}));
+}
+
+struct Observed {
+  std::vector<nlohmann::json> records;
+  Element window;
+};
+
+// The core's walk of the application's focused window, as the observation makes it (without
+// the checks around it).
+Observed observeWindow(LinuxPlatform& platform) {
+  const Element application = platform.createApplicationElement(kFakePid);
+  platform.setMessagingTimeout(application, kReadSeconds);
+  const std::optional<Element> window =
+      axElement(attribute(platform, application, "AXFocusedWindow"));
+  EXPECT_TRUE(window);
+  Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kReadSeconds);
+  std::optional<Element> focused =
+      axElement(attribute(platform, application, "AXFocusedUIElement"));
+  ObservationState state(application, std::move(system), std::move(focused),
+                         platform.now() + kReadSeconds);
+  if (state.focused) appendElement(platform, state, *state.focused, "focus", kFakePid);
+  if (window) visit(platform, state, *window, "w", 0, kFakePid);
+  Observed observed{{}, window.value_or(Element(nullptr))};
+  for (const auto& record : state.elements) observed.records.push_back(record);
+  return observed;
+}
+
+const nlohmann::json* recordNamed(const Observed& observed, const std::string& name) {
+  for (const nlohmann::json& record : observed.records) {
+    if (record["name"] == name) return &record;
+  }
+  return nullptr;
+}
+
+bool askedForTexts(const std::vector<test::LoggedCall>& calls) {
+  return std::any_of(calls.begin(), calls.end(), [](const test::LoggedCall& call) {
+    return call.member == "GetAll" || call.member == "GetText" ||
+           (call.member == "Get" && call.detail != "AccessibleId" && call.detail != "Parent");
+  });
+}
+
+TEST(AtspiReads, APasswordTextsTextsAreNeverAskedForNorIsAnythingBelowIt) {
+  FakeApplication app;
+  addWindow(app);
+  FakeObject password =
+      object(kRolePasswordText, "Password", {10, 10, 100, 20}, kShown | stateBit(State::focused));
+  password.text = "hunter2";
+  password.id = "secret-field";
+  app.add("/w/p/pw", "/w/p", password);
+  FakeObject inner = object(kLabel, "inner", {10, 10, 50, 20});
+  inner.text = "inner text";
+  app.add("/w/p/pw/inner", "/w/p/pw", inner);
+  FakeObject entry = object(kRoleText, "Entry", {10, 40, 100, 20});
+  entry.text = "typed";
+  app.add("/w/p/entry", "/w/p", entry);
+  FakeObject label = object(kLabel, "", {10, 70, 100, 20});
+  label.text = "Plain label";
+  app.add("/w/p/label", "/w/p", label);
+  LinuxPlatform platform(app.takeLink());
+
+  const Observed observed = observeWindow(platform);
+
+  // The focused password field is recorded first, protected, with nothing of its texts.
+  ASSERT_FALSE(observed.records.empty());
+  const nlohmann::json& first = observed.records.front();
+  EXPECT_EQ(first["id"], "4242:focus");
+  EXPECT_EQ(first["protected"], true);
+  EXPECT_EQ(first["name"], "");
+  EXPECT_EQ(first["value"], "");
+  EXPECT_EQ(first["identifier"], "secret-field");
+  EXPECT_EQ(recordNamed(observed, "inner"), nullptr);
+  // The others are read in full.
+  ASSERT_NE(recordNamed(observed, "Entry"), nullptr);
+  EXPECT_EQ((*recordNamed(observed, "Entry"))["hasValue"], true);
+  ASSERT_NE(recordNamed(observed, "Plain label"), nullptr);
+  EXPECT_EQ((*recordNamed(observed, "Plain label"))["value"], "Plain label");
+
+  // Its name, description and text contents were never asked for, by the walk or by
+  // read-ahead; its identifier was asked alone; nothing below it was asked at all.
+  const std::vector<test::LoggedCall> calls = app.callsOn("/w/p/pw");
+  EXPECT_FALSE(askedForTexts(calls));
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const test::LoggedCall& call) {
+    return call.member == "Get" && call.detail == "AccessibleId";
+  }));
+  EXPECT_TRUE(app.callsOn("/w/p/pw/inner").empty());
+  EXPECT_TRUE(askedForTexts(app.callsOn("/w/p/entry")));
+}
+
+TEST(AtspiReads, EachKindOfReadOfAStoppedApplicationFailsAndSucceedsOnceItAnswers) {
+  FakeApplication app;
+  addWindow(app);
+  app.add("/w/p/ok", "/w/p", object(kPushButton, "OK", {10, 10, 80, 30}));
+  LinuxPlatform platform(app.takeLink());
+  const Element application = platform.createApplicationElement(kFakePid);
+  const Element system = platform.createSystemWideElement();
+  constexpr float kStoppedSeconds = 0.05f;
+  platform.setMessagingTimeout(system, kStoppedSeconds);
+  platform.setMessagingTimeout(application, kStoppedSeconds);
+  const Element window = objectElement(ObjectRef{test::kFakeBusName, "/w"});
+  const Element button = objectElement(ObjectRef{test::kFakeBusName, "/w/p/ok"});
+
+  static constexpr std::string_view kDeciding[] = {"AXRole",    "AXPosition",   "AXSize",
+                                                   "AXEnabled", "AXIdentifier", "AXTitle"};
+  struct Read {
+    const char* what;
+    std::function<bool()> succeeds;
+  };
+  const Read reads[] = {
+      {"a batch",
+       [&] {
+         const std::vector<AttributeRead> batch =
+             platform.copyMultipleAttributeValues(button, kDeciding);
+         return std::all_of(batch.begin(), batch.end(), [](const AttributeRead& read) {
+           return read.status == AxStatus::success;
+         });
+       }},
+      {"the child count",
+       [&] {
+         return platform.getAttributeValueCount(window, "AXChildren").status == AxStatus::success;
+       }},
+      {"the children",
+       [&] {
+         return platform.copyAttributeValues(window, "AXChildren", 0, 10).status ==
+                AxStatus::success;
+       }},
+      {"the windows",
+       [&] {
+         return platform.getAttributeValueCount(application, "AXWindows").status ==
+                AxStatus::success;
+       }},
+      {"the focused window",
+       [&] {
+         return platform.copyAttributeValue(application, "AXFocusedWindow").status ==
+                AxStatus::success;
+       }},
+      {"the parent of an element reached without its parent",
+       [&] { return platform.copyAttributeValue(window, "AXParent").status == AxStatus::success; }},
+  };
+  app.stop();
+  for (const Read& read : reads) {
+    SCOPED_TRACE(read.what);
+    EXPECT_FALSE(read.succeeds());
+  }
+  // Answers that come late are taken in; every read succeeds again.
+  app.resume();
+  platform.setMessagingTimeout(system, kReadSeconds);
+  platform.setMessagingTimeout(application, kReadSeconds);
+  for (const Read& read : reads) {
+    SCOPED_TRACE(read.what);
+    EXPECT_TRUE(read.succeeds());
+  }
+}
+
+TEST(AtspiReads, WhatIsNotDrawnHasNoPositionAndGetsNoRecordButItsChildrenAreWalked) {
+  FakeApplication app;
+  addWindow(app);
+  constexpr std::int32_t kNowhere = std::numeric_limits<std::int32_t>::min();
+  app.add("/w/p/menu", "/w/p", object(kMenuItem, "Hidden item", {kNowhere, kNowhere, 1, 1}, 0));
+  app.add("/w/p/menu/shown", "/w/p/menu", object(kPushButton, "Shown below", {5, 5, 50, 20}));
+  LinuxPlatform platform(app.takeLink());
+
+  const Element hidden = objectElement(ObjectRef{test::kFakeBusName, "/w/p/menu"});
+  static constexpr std::string_view kFrameNames[] = {"AXPosition", "AXSize"};
+  const std::vector<AttributeRead> frame =
+      platform.copyMultipleAttributeValues(hidden, kFrameNames);
+  EXPECT_NE(frame[0].status, AxStatus::success);
+  EXPECT_EQ(frame[1].status, AxStatus::success);
+
+  const Observed observed = observeWindow(platform);
+  EXPECT_EQ(recordNamed(observed, "Hidden item"), nullptr);
+  EXPECT_NE(recordNamed(observed, "Shown below"), nullptr);
+}
+
+TEST(AtspiReads, TheSameObjectReachedTwoWaysIsOneElement) {
+  FakeApplication app;
+  addWindow(app);
+  app.add("/w/p/ok", "/w/p",
+          object(kPushButton, "OK", {10, 10, 80, 30}, kShown | stateBit(State::focused)));
+  LinuxPlatform platform(app.takeLink());
+
+  const Observed observed = observeWindow(platform);
+  // The focused button, found by the focus search, is the button the walk reached through
+  // the children: one record, under "focus".
+  const auto named = std::count_if(observed.records.begin(), observed.records.end(),
+                                   [](const nlohmann::json& r) { return r["name"] == "OK"; });
+  EXPECT_EQ(named, 1);
+  EXPECT_EQ(observed.records.front()["id"], "4242:focus");
+
+  // The window, found by the focus search, has the application for its parent; the
+  // application's element is the same whenever it is made.
+  const Element application = platform.createApplicationElement(kFakePid);
+  const std::optional<Element> parent = axElement(attribute(platform, observed.window, "AXParent"));
+  ASSERT_TRUE(parent);
+  EXPECT_TRUE(*parent == application);
+  EXPECT_TRUE(platform.createApplicationElement(kFakePid) == application);
+  EXPECT_FALSE(platform.createApplicationElement(kFakePid + 1) == application);
+  const std::optional<Element> listed =
+      axElement(attribute(platform, observed.window, "AXChildren"));
+  EXPECT_FALSE(listed);  // an array, not an element
+}
+
+TEST(AtspiReads, TheCountOfChildrenAgreesWithTheChildrenListed) {
+  FakeApplication app;
+  addWindow(app);
+  for (int i = 0; i < 3; ++i) {
+    app.add("/w/p/b" + std::to_string(i), "/w/p",
+            object(kPushButton, "B" + std::to_string(i), {10, 10 + 30 * i, 80, 30}));
+  }
+  LinuxPlatform platform(app.takeLink());
+  const Element panel = objectElement(ObjectRef{test::kFakeBusName, "/w/p"});
+  const Element leaf = objectElement(ObjectRef{test::kFakeBusName, "/w/p/b1"});
+  const Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kReadSeconds);
+
+  struct Case {
+    const char* what;
+    const Element& element;
+    long count;
+  };
+  const Case cases[] = {{"a panel of three", panel, 3}, {"a button", leaf, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CountRead count = platform.getAttributeValueCount(c.element, "AXChildren");
+    ASSERT_EQ(count.status, AxStatus::success);
+    EXPECT_EQ(count.count, c.count);
+    const AttributeRead values = platform.copyAttributeValues(c.element, "AXChildren", 0, 100);
+    ASSERT_EQ(values.status, AxStatus::success);
+    EXPECT_EQ(static_cast<long>(values.value.get<ArrayValue>()->size()), c.count);
+  }
+  // From the second child on, and no more than asked for.
+  const AttributeRead tail = platform.copyAttributeValues(panel, "AXChildren", 1, 1);
+  ASSERT_EQ(tail.status, AxStatus::success);
+  ASSERT_EQ(tail.value.get<ArrayValue>()->size(), 1u);
+  EXPECT_TRUE(*(*tail.value.get<ArrayValue>())[0].get<Element>() == leaf);
+}
+
+TEST(AtspiReads, AClosedWindowsElementsReadAsAbsent) {
+  FakeApplication app;
+  addWindow(app);
+  app.add("/w/p/ok", "/w/p", object(kPushButton, "OK", {10, 10, 80, 30}));
+  LinuxPlatform platform(app.takeLink());
+  const Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kReadSeconds);
+  const Element button = objectElement(ObjectRef{test::kFakeBusName, "/w/p/ok"});
+  static constexpr std::string_view kRead[] = {"AXTitle", "AXPosition", "AXEnabled"};
+  for (const AttributeRead& read : platform.copyMultipleAttributeValues(button, kRead)) {
+    EXPECT_EQ(read.status, AxStatus::success);
+  }
+  app.remove("/w/p/ok");
+  for (const AttributeRead& read : platform.copyMultipleAttributeValues(button, kRead)) {
+    EXPECT_NE(read.status, AxStatus::success);
+  }
+}
+
+}  // namespace
+}  // namespace nevo::lin

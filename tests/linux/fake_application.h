@@ -1,0 +1,83 @@
+// An accessible application as the backend meets it, played over one end of a socket pair
+// from a thread of its own: a tree of objects answering the AT-SPI calls the backend makes,
+// the bus daemon's and the registry's answers about it, and a log of every call, so that
+// tests can say what was asked and what never was. It can stop answering (as a stopped
+// process does) and resume.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/atspi_wire.h"
+#include "platform/linux/dbus_link.h"
+#include "platform/platform.h"
+
+namespace nevo::lin::test {
+
+inline constexpr const char* kFakeBusName = ":1.7";
+inline constexpr ProcessId kFakePid = 4242;
+
+struct FakeObject {
+  std::uint32_t role = 0;
+  StateSet states = 0;
+  Extents extents;
+  std::string name;
+  std::string description;
+  std::string id;
+  std::string text;                   // the Text interface's contents
+  std::optional<double> value;        // the Value interface's current value
+  std::vector<std::string> children;  // object paths
+  std::string parent;                 // object path
+};
+
+// One call the application received.
+struct LoggedCall {
+  std::string member;
+  std::string path;
+  std::string detail;  // the property asked for by Get, the interface by GetAll
+};
+
+class FakeApplication {
+ public:
+  FakeApplication();
+  ~FakeApplication();
+  FakeApplication(const FakeApplication&) = delete;
+  FakeApplication& operator=(const FakeApplication&) = delete;
+
+  // Adds an object at `path` (the root is /org/a11y/atspi/accessible/root); the parent's
+  // children and the object's parent are filled in.
+  void add(const std::string& path, const std::string& parent, FakeObject object);
+  // Removes an object (a window closed): calls on it are answered with an error.
+  void remove(const std::string& path);
+  // Stops answering, or answers again (what came meanwhile included).
+  void stop() { stopped_ = true; }
+  void resume() { stopped_ = false; }
+
+  // The backend's end of the connection; taken once.
+  std::unique_ptr<Link> takeLink() { return std::move(link_); }
+  std::vector<LoggedCall> calls() const;
+  // The calls made on one object.
+  std::vector<LoggedCall> callsOn(const std::string& path) const;
+
+ private:
+  void serve();
+  std::string answer(const std::string& bytes);
+
+  int socket_ = -1;
+  std::unique_ptr<Link> link_;
+  std::atomic<bool> stopped_{false};
+  std::atomic<bool> finished_{false};
+  mutable std::mutex mutex_;
+  std::map<std::string, FakeObject> objects_;
+  std::vector<LoggedCall> calls_;
+  std::thread thread_;
+};
+
+}  // namespace nevo::lin::test
