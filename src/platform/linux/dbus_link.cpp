@@ -21,7 +21,7 @@ constexpr double kLongestPollSeconds = 3600;
 // for every single reply would only take processor time from it (on a machine with two
 // cores, a third of the observation's time went to those wake-ups). The wait then pauses
 // this long before looking, so that replies are taken in by the dozen.
-constexpr std::size_t kBatchingOutstanding = 32;
+constexpr std::size_t kBatchingOutstanding = 16;
 constexpr double kBatchingPauseSeconds = 0.0002;
 // What one read asks for, and the most one pump takes in before letting its caller look at
 // the clock again (a peer that writes without end cannot hold a wait past its deadline).
