@@ -10,8 +10,9 @@
 // Then the start-up cost of each build (an unknown argument: the reply is written at once,
 // nothing is connected), and one observation in this process on the Linux backend with
 // what it sent (calls by method, elements read, hit tests and the calls they made, time
-// waiting for replies) and how often the backend's hit test agrees with the application's
-// own one at the centre of every record.
+// waiting for replies), how often the backend's hit test agrees with the application's own
+// one at the centre of every record, and what each kind of call costs the application: all
+// the window's objects asked at once, and one at a time.
 #include <dirent.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -172,6 +173,82 @@ class Counting final : public nevo::Platform {
   LinuxPlatform& inner_;
 };
 
+// What each kind of call costs the application, over every object of its active window:
+// per call when all are sent at once (the application's own time, as the tool's pipelined
+// calls meet it), and the round trip of one call alone.
+void applicationCostPerCall(nevo::ProcessId pid) {
+  using namespace nevo::lin;
+  std::unique_ptr<X11Desktop> display = X11Desktop::connect();
+  if (!display) return;
+  Connections connections;
+  std::optional<std::vector<ObjectRef>> applications =
+      connections.open(*display, monotonicNow() + 1);
+  ObjectCache cache(connections);
+  Workspace workspace(connections, cache);
+  workspace.attach(*display, std::move(applications));
+  const std::optional<std::string> bus = workspace.busForPid(pid);
+  if (!bus) return;
+  const auto ask = [&](const Call& call) {
+    std::optional<std::vector<ObjectRef>> refs;
+    bool answered = false;
+    connections.send(*bus, call, [&](const ReceivedMessage& reply) {
+      answered = true;
+      refs = referencesReply(reply, kChildListingLimit);
+    });
+    connections.await([&] { return answered; }, monotonicNow() + 1);
+    return refs.value_or(std::vector<ObjectRef>{});
+  };
+  const ObjectRef root{*bus, std::string(kRootPath)};
+  const std::vector<ObjectRef> windows =
+      ask(getMatchesCall(root, stateBit(State::active), 1, false));
+  if (windows.empty()) return;
+  std::vector<ObjectRef> objects = {windows[0]};
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    for (ObjectRef& child : ask(getChildrenCall(objects[i]))) {
+      if (child.bus.empty()) child.bus = *bus;
+      objects.push_back(std::move(child));
+    }
+  }
+  struct Kind {
+    const char* name;
+    Call (*call)(const ObjectRef&);
+  };
+  static constexpr Kind kKinds[] = {
+      {"GetRole", [](const ObjectRef& o) { return getRoleCall(o); }},
+      {"GetState", [](const ObjectRef& o) { return getStateCall(o); }},
+      {"GetExtents", [](const ObjectRef& o) { return getExtentsCall(o); }},
+      {"GetAll (Accessible)",
+       [](const ObjectRef& o) { return getAllPropertiesCall(o, kAccessibleInterface); }},
+      {"GetChildren", [](const ObjectRef& o) { return getChildrenCall(o); }},
+  };
+  std::printf("what each call costs the application, over the %zu objects of its window:\n",
+              objects.size());
+  for (const Kind& kind : kKinds) {
+    std::vector<double> together, alone;
+    for (int round = 0; round < 3; ++round) {
+      long left = 0;
+      const double start = monotonicNow();
+      for (const ObjectRef& object : objects) {
+        if (connections.send(*bus, kind.call(object), [&](const ReceivedMessage&) { --left; })) {
+          ++left;
+        }
+      }
+      connections.await([&] { return left == 0; }, monotonicNow() + 5);
+      together.push_back((monotonicNow() - start) / double(objects.size()));
+    }
+    for (std::size_t i = 0; i < 25; ++i) {
+      bool answered = false;
+      const double start = monotonicNow();
+      connections.send(*bus, kind.call(objects[i % objects.size()]),
+                       [&](const ReceivedMessage&) { answered = true; });
+      connections.await([&] { return answered; }, monotonicNow() + 1);
+      alone.push_back(monotonicNow() - start);
+    }
+    std::printf("  %-20s %5.1f us a call sent together, %5.1f us one alone\n", kind.name,
+                median(together) * 1e6, median(alone) * 1e6);
+  }
+}
+
 std::string describe(nevo::Platform& platform, const nevo::Element& element) {
   static constexpr std::string_view kNames[] = {"AXRole", "AXTitle"};
   const std::vector<nevo::AttributeRead> reads =
@@ -326,5 +403,6 @@ int main(int argc, char** argv) {
                 theirs.element ? describe(inner, *theirs.element).c_str() : "none");
   }
   std::printf("hit test agreement: %d of %d record centres\n", agree, agree + differ);
+  applicationCostPerCall(front->processIdentifier);
   return 0;
 }

@@ -76,15 +76,27 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
 }
 
 Link* Connections::linkFor(const std::string& bus) {
-  const auto peer = peers_.find(bus);
-  if (peer != peers_.end() && peer->second->ready()) return peer->second.get();
+  // The application's own connections in turn, those that are ready; the bus until one is.
+  const auto peers = peers_.find(bus);
+  if (peers != peers_.end()) {
+    const std::vector<std::unique_ptr<Link>>& own = peers->second;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+      Link* link = own[(nextPeer_ + i) % own.size()].get();
+      if (link->ready()) {
+        nextPeer_ = (nextPeer_ + i + 1) % own.size();
+        return link;
+      }
+    }
+  }
   return bus_.get();
 }
 
 std::vector<Link*> Connections::links() {
   std::vector<Link*> all;
   if (bus_) all.push_back(bus_.get());
-  for (auto& [name, link] : peers_) all.push_back(link.get());
+  for (auto& [name, own] : peers_) {
+    for (auto& link : own) all.push_back(link.get());
+  }
   return all;
 }
 
@@ -144,8 +156,10 @@ void Connections::openPeer(const std::string& bus) {
        [this, bus](const ReceivedMessage& reply) {
          const std::optional<std::string> address = stringReply(reply);
          if (!address || address->empty()) return;
-         std::unique_ptr<Link> peer = Link::connect(*address);
-         if (peer) peers_[bus] = std::move(peer);
+         for (int i = 0; i < kPeerConnections; ++i) {
+           std::unique_ptr<Link> peer = Link::connect(*address);
+           if (peer) peers_[bus].push_back(std::move(peer));
+         }
        });
 }
 

@@ -169,7 +169,7 @@ bool Link::call(const Call& call, ReplyHandler handler) {
   return true;
 }
 
-void Link::write() {
+void Link::flush() {
   while (open_ && outStart_ < out_.size()) {
     const ssize_t n = ::send(socket_, out_.data() + outStart_, out_.size() - outStart_,
                              MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -265,17 +265,47 @@ void Link::dispatch() {
   }
 }
 
-void Link::pump() {
-  write();
+void Link::receive() {
   if (read()) dispatch();
   // Calls the handlers queued go out at once.
-  write();
+  flush();
+}
+
+void Link::pump() {
+  flush();
+  receive();
 }
 
 bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline) {
+  // Only the links that have something to read are read: one poll says which, and a wait
+  // costs a system call per link that answered rather than per link.
   std::vector<pollfd> fds;
+  std::vector<Link*> polled;
+  const auto flushAll = [&] {
+    for (Link* link : links) {
+      if (link->wantsWrite()) link->flush();
+    }
+  };
+  const auto poll = [&](int milliseconds) {
+    fds.clear();
+    polled.clear();
+    for (Link* link : links) {
+      if (link->descriptor() < 0 || !link->open()) continue;
+      fds.push_back(pollfd{link->descriptor(),
+                           static_cast<short>(POLLIN | (link->wantsWrite() ? POLLOUT : 0)), 0});
+      polled.push_back(link);
+    }
+    if (fds.empty()) return;
+    ::poll(fds.data(), fds.size(), milliseconds);
+  };
+  bool polledJustNow = false;
   for (;;) {
-    for (Link* link : links) link->pump();
+    flushAll();
+    if (!polledJustNow) poll(0);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) polled[i]->receive();
+    }
+    polledJustNow = false;
     if (done()) return true;
     const double left = std::fmin(deadline - monotonicNow(), kLongestPollSeconds);
     if (!(left > 0)) return done();
@@ -283,20 +313,15 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
     for (Link* link : links) outstanding += link->open() ? link->outstanding() : 0;
     // No call is outstanding: nothing that could change the answer can arrive.
     if (outstanding == 0) return done();
+    flushAll();
     if (outstanding >= kBatchingOutstanding) {
       const double pause = std::fmin(kBatchingPauseSeconds, left);
       std::this_thread::sleep_for(std::chrono::duration<double>(pause));
       continue;
     }
-    fds.clear();
-    for (Link* link : links) {
-      if (link->descriptor() < 0 || !link->open()) continue;
-      short events = POLLIN;
-      if (link->wantsWrite()) events |= POLLOUT;
-      fds.push_back(pollfd{link->descriptor(), events, 0});
-    }
+    poll(static_cast<int>(std::ceil(left * 1000)));
     if (fds.empty()) return done();
-    ::poll(fds.data(), fds.size(), static_cast<int>(std::ceil(left * 1000)));
+    polledJustNow = true;
   }
 }
 

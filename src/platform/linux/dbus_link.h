@@ -56,9 +56,13 @@ class Link {
   // Queues the call; `handler` runs when its reply is served. False when the link is closed
   // or the call is empty (the handler is then dropped without running).
   bool call(const Call& call, ReplyHandler handler);
-  // Writes what is queued and reads what has come, without blocking, and hands every whole
-  // reply to the handler of the call it answers. Signals, strays and answers to nothing are
-  // dropped.
+  // Writes what is queued, without blocking.
+  void flush();
+  // Reads what has come, without blocking, and hands every whole reply to the handler of
+  // the call it answers; then writes what the handlers queued. Signals, strays and answers
+  // to nothing are dropped.
+  void receive();
+  // Both.
   void pump();
 
   // The handshake is done and the link is open.
@@ -71,7 +75,6 @@ class Link {
 
  private:
   Link(int socket, bool authenticated);
-  void write();
   bool read();
   void dispatch();
   bool takeHandshake();
