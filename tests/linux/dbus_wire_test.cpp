@@ -310,6 +310,48 @@ TEST(ReceivedMessage, BigEndianMessagesReadTheSame) {
   EXPECT_EQ(readAll(ArgReader(*second)), "s:hi d:0.250000");
 }
 
+TEST(ReceivedMessage, HeaderFieldsOfAnyShapeAreRead) {
+  // A little-endian method return answering serial 9 with the signature "u" and the value
+  // 5, whose header holds `extra` (one field, code and variant) before the usual fields.
+  const auto build = [](const std::string& extra) {
+    std::string fields = extra;
+    fields.resize((fields.size() + 7) / 8 * 8, '\0');
+    fields += std::string{5, 1, 'u', 0, 9, 0, 0, 0};
+    fields += std::string{8, 1, 'g', 0, 1, 'u', 0};
+    std::string out = {'l', 2, 0, 1, 4, 0, 0, 0, 3, 0, 0, 0};
+    out += static_cast<char>(fields.size());
+    out += std::string(3, '\0');
+    out += fields;
+    out.resize((out.size() + 7) / 8 * 8, '\0');
+    return out + std::string{5, 0, 0, 0};
+  };
+  struct Case {
+    const char* what;
+    std::string extra;
+    bool read;
+  };
+  const Case cases[] = {
+      {"a sender name", std::string{7, 1, 's', 0, 5, 0, 0, 0} + ":1.42" + '\0', true},
+      {"a field of a code the protocol does not have, holding an array",
+       std::string{99, 2, 'a', 'u', 0, 0, 0, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}, true},
+      {"a field holding a structure", std::string{98, 4, '(', 'y', 'y', ')', 0, 0, 1, 2}, true},
+      {"a reply serial that is a string", std::string{5, 1, 's', 0, 1, 0, 0, 0, 'x', 0}, false},
+      {"a string that runs past the fields", std::string{7, 1, 's', 0, 90, 0, 0, 0}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = build(c.extra);
+    const std::optional<ReceivedMessage> message = parseMessage(bytes);
+    ASSERT_EQ(message.has_value(), c.read);
+    // libdbus, the reference, takes and refuses the same.
+    EXPECT_EQ(test::demarshal(bytes, 3) != nullptr, c.read);
+    if (!message) continue;
+    EXPECT_EQ(message->replySerial, 9u);
+    EXPECT_EQ(message->signature, "u");
+    EXPECT_EQ(uint32Reply(*message), 5u);
+  }
+}
+
 TEST(ReceivedMessage, NothingOutsideTheMessageIsEverRead) {
   const LibdbusMessage reply = richReply();
   const std::string good = test::marshal(*reply);

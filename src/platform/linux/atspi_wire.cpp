@@ -13,8 +13,8 @@ constexpr std::uint32_t kSortCanonical = 1;
 CallWriter objectCall(const ObjectRef& object, std::string_view interface,
                       std::string_view method) {
   // An empty name would address no one on a bus: refused like any invalid name.
-  return CallWriter(validBusName(object.bus) ? std::string_view(object.bus) : "-", object.path,
-                    interface, method);
+  return CallWriter(object.bus.empty() ? std::string_view("-") : std::string_view(object.bus),
+                    object.path, interface, method);
 }
 
 std::optional<ObjectRef> reference(const ArgReader& reader) {

@@ -189,7 +189,7 @@ void AttributeReader::request(Batch& batch, Attribute attribute) {
       if (stale(object.children, 0)) cache_.requestChildren(object);
       break;
     case Attribute::parent:
-      if (!object.listedParent && stale(object.parent, 0)) cache_.requestParent(object);
+      if (object.listedParent == nullptr && stale(object.parent, 0)) cache_.requestParent(object);
       break;
     case Attribute::focusedWindow:
       search(batch.focusedWindow, stateBit(State::active), false);
@@ -355,7 +355,7 @@ AttributeRead AttributeReader::children(Batch& batch) {
 AttributeRead AttributeReader::parent(Batch& batch) {
   CachedObject& object = batch.object;
   // The element that listed this one is its parent, as the walk came down.
-  if (object.listedParent) return success(objectElement(*object.listedParent));
+  if (object.listedParent != nullptr) return success(objectElement(object.listedParent->ref));
   const ObjectRef* parent = take(object.parent, 0);
   if (parent == nullptr) return failure(failureOf(object.parent.state));
   return success(objectElement(*parent));

@@ -353,7 +353,7 @@ Call CallWriter::finish(bool noReplyExpected) {
   std::memcpy(message.data() + 12, &fieldsLength, sizeof fieldsLength);
   pad(8);
   message.append(body);
-  return Call{std::move(message), member_, {}};
+  return Call{std::move(message), std::string(member_), {}};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -373,6 +373,69 @@ std::optional<std::size_t> messageLength(std::string_view bytes) {
   return length;
 }
 
+namespace {
+
+enum class HeaderRead { done, malformed, unusual };
+
+// The header fields as every sender writes them: each a code and a variant of the one type
+// the protocol gives that code (an object path, a string, a serial, a signature), read
+// directly. Anything else is left to the general reader.
+HeaderRead readHeaderFields(std::string_view bytes, std::size_t fieldsEnd,
+                            ReceivedMessage& message) {
+  std::size_t at = kFixedHeaderSize;
+  while (at < fieldsEnd) {
+    at = alignUp(at, 8);
+    if (at + 4 > fieldsEnd) return HeaderRead::malformed;
+    const auto code = static_cast<std::uint8_t>(bytes[at]);
+    const char type = bytes[at + 2];
+    if (bytes[at + 1] != 1 || bytes[at + 3] != '\0') return HeaderRead::unusual;
+    at += 4;
+    switch (type) {
+      case kTypeUint32: {
+        at = alignUp(at, 4);
+        if (at + 4 > fieldsEnd) return HeaderRead::malformed;
+        if (code == kFieldReplySerial) message.replySerial = read32At(bytes, at, message.bigEndian);
+        at += 4;
+        break;
+      }
+      case kTypeString:
+      case kTypeObjectPath: {
+        at = alignUp(at, 4);
+        if (at + 4 > fieldsEnd) return HeaderRead::malformed;
+        const std::size_t size = read32At(bytes, at, message.bigEndian);
+        if (size >= fieldsEnd - at - 4 || bytes[at + 4 + size] != '\0')
+          return HeaderRead::malformed;
+        at += 4 + size + 1;
+        break;
+      }
+      case kTypeSignature: {
+        const std::size_t size = static_cast<std::uint8_t>(bytes[at]);
+        if (at + 2 + size > fieldsEnd || bytes[at + 1 + size] != '\0') return HeaderRead::malformed;
+        if (code == kFieldSignature) {
+          message.signature = bytes.substr(at + 1, size);
+          for (std::string_view rest = message.signature; !rest.empty();) {
+            const std::size_t length = completeType(rest);
+            if (length == 0) return HeaderRead::malformed;
+            rest.remove_prefix(length);
+          }
+        }
+        at += 2 + size;
+        break;
+      }
+      default:
+        return HeaderRead::unusual;
+    }
+    // The value of a field the protocol gives another type is refused.
+    if ((code == kFieldReplySerial && type != kTypeUint32) ||
+        (code == kFieldSignature && type != kTypeSignature)) {
+      return HeaderRead::malformed;
+    }
+  }
+  return at == fieldsEnd ? HeaderRead::done : HeaderRead::malformed;
+}
+
+}  // namespace
+
 std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
   const std::optional<std::size_t> length = messageLength(bytes);
   if (!length || *length == 0 || *length != bytes.size()) return std::nullopt;
@@ -382,8 +445,19 @@ std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
   message.serial = read32At(bytes, kSerialOffset, message.bigEndian);
   const std::size_t bodyLength = read32At(bytes, 4, message.bigEndian);
   const std::size_t fieldsEnd = kFixedHeaderSize + read32At(bytes, 12, message.bigEndian);
+  message.body = bytes.substr(bytes.size() - bodyLength);
+  switch (readHeaderFields(bytes, fieldsEnd, message)) {
+    case HeaderRead::done:
+      return message;
+    case HeaderRead::malformed:
+      return std::nullopt;
+    case HeaderRead::unusual:
+      break;
+  }
   // The header fields, an array of (code, variant), read with alignment counted from the
   // start of the message.
+  message.replySerial = 0;
+  message.signature = {};
   const ArgReader header(bytes.substr(0, fieldsEnd), message.bigEndian, 12, fieldsEnd, "a(yv)",
                          false, 0);
   std::optional<ArgReader> fields = header.recurse(kTypeArray);
@@ -407,7 +481,6 @@ std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
     if (!fields->next()) break;
   }
   if (!fields->valid()) return std::nullopt;
-  message.body = bytes.substr(bytes.size() - bodyLength);
   return message;
 }
 
@@ -422,6 +495,7 @@ ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position
       position_(position),
       end_(end),
       signature_(signature),
+      length_(completeType(signature)),
       inArray_(inArray),
       depth_(depth),
       valid_(end <= data.size() && position <= end && depth <= kNestingLimit) {}
@@ -509,16 +583,17 @@ std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t po
 bool ArgReader::next() {
   const char current = type();
   if (current == kTypeInvalid) return false;
-  const std::size_t length = completeType(signature_);
   const std::optional<std::size_t> after =
-      length == 0 ? std::nullopt : skip(signature_.substr(0, length), position_, depth_);
+      length_ == 0 ? std::nullopt : skip(signature_.substr(0, length_), position_, depth_);
   if (!after) {
     valid_ = false;
     return false;
   }
   position_ = *after;
+  // In an array the same type follows, up to the array's end.
   if (inArray_) return position_ < end_;
-  signature_.remove_prefix(length);
+  signature_.remove_prefix(length_);
+  length_ = completeType(signature_);
   return !signature_.empty();
 }
 
@@ -592,7 +667,7 @@ std::optional<std::string_view> ArgReader::signature() const {
 std::optional<ArgReader> ArgReader::recurse(char containerType) const {
   const char current = type();
   if (current != containerType) return std::nullopt;
-  const std::size_t length = completeType(signature_);
+  const std::size_t length = length_;
   if (length == 0) return std::nullopt;
   switch (current) {
     case kTypeArray: {

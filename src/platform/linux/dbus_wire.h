@@ -68,7 +68,8 @@ struct Call {
 class CallWriter {
  public:
   // Fails (finish() gives an empty call) when a name is not valid D-Bus syntax. An empty
-  // destination is left out (a peer-to-peer connection needs none).
+  // destination is left out (a peer-to-peer connection needs none). The names are written
+  // by finish(): they must last until then.
   CallWriter(std::string_view destination, std::string_view path, std::string_view interface,
              std::string_view member);
 
@@ -96,7 +97,7 @@ class CallWriter {
   void appendType(char type);
   void put32(std::uint32_t value);
 
-  std::string destination_, path_, interface_, member_;
+  std::string_view destination_, path_, interface_, member_;
   std::string body_;
   std::string signature_;
   // Open arrays: where the length goes, where the elements start.
@@ -163,6 +164,7 @@ class ArgReader {
   std::size_t position_ = 0;
   std::size_t end_ = 0;         // end of the enclosing array's elements, or of the body
   std::string_view signature_;  // from the current value on (for an array, one element's)
+  std::size_t length_ = 0;      // the length of the current value's type in the signature
   bool inArray_ = false;
   int depth_ = 0;
   bool valid_ = false;

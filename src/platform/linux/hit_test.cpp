@@ -33,36 +33,31 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
         current->children.state == SlotState::idle) {
       break;
     }
-    const std::optional<std::vector<ObjectRef>> children = cache_.listing(*current, deadline);
-    if (!children) break;
-    for (const ObjectRef& ref : *children) {
-      if (ref.null()) continue;
-      CachedObject& child = cache_.object(ref);
-      child.listedParent = current->ref;
+    const Listing* listed = cache_.listing(*current, deadline);
+    if (listed == nullptr) break;
+    const std::vector<CachedObject*>& children = listed->objects;
+    for (CachedObject* child : children) {
+      if (child == nullptr) continue;
       // What this run already read stands; only what was never asked is asked now.
-      if (child.extents.state == SlotState::idle) cache_.requestExtents(child);
-      if (child.states.state == SlotState::idle) cache_.requestStates(child);
+      if (child->extents.state == SlotState::idle) cache_.requestExtents(*child);
+      if (child->states.state == SlotState::idle) cache_.requestStates(*child);
     }
     cache_.connections().await(
         [&] {
-          return std::none_of(children->begin(), children->end(), [&](const ObjectRef& ref) {
-            if (ref.null()) return false;
-            const CachedObject& child = cache_.object(ref);
-            return (pending(child.extents) && !child.extents.value) ||
-                   (pending(child.states) && !child.states.value);
+          return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
+            return child != nullptr && ((pending(child->extents) && !child->extents.value) ||
+                                        (pending(child->states) && !child->states.value));
           });
         },
         deadline);
     // Where showing children overlap (an overlay over its main child), the one drawn last
     // is on top: GTK draws children in the order it lists them.
     CachedObject* next = nullptr;
-    for (const ObjectRef& ref : *children) {
-      if (ref.null()) continue;
-      CachedObject& child = cache_.object(ref);
-      if (!child.extents.value || !child.states.value) continue;
-      if (!hasState(*child.states.value, State::showing)) continue;
-      const Extents& box = *child.extents.value;
-      if (box.width > 0 && box.height > 0 && box.contains(x, y)) next = &child;
+    for (CachedObject* child : children) {
+      if (child == nullptr || !child->extents.value || !child->states.value) continue;
+      if (!hasState(*child->states.value, State::showing)) continue;
+      const Extents& box = *child->extents.value;
+      if (box.width > 0 && box.height > 0 && box.contains(x, y)) next = child;
     }
     if (next == nullptr) break;
     current = next;

@@ -107,7 +107,8 @@ std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& objec
     case Attribute::windows:
       return cache_.applicationWindows(object, deadline);
     case Attribute::children:
-      return cache_.listing(object, deadline);
+      if (const Listing* listed = cache_.listing(object, deadline)) return listed->children;
+      return std::nullopt;
     default:
       return std::nullopt;
   }
@@ -139,12 +140,13 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   }
   if (object->children.state == SlotState::ready && object->children.value) {
     // Already listed; make sure the children are being read ahead.
-    for (const ObjectRef& ref : object->children.value->children) {
-      if (!ref.null()) cache_.readAhead(cache_.object(ref));
+    for (CachedObject* child : object->children.value->objects) {
+      if (child != nullptr) cache_.readAhead(*child);
     }
   }
-  if (!cache_.listing(*object, deadline)) return {failureOf(object->children.state), 0};
-  return {AxStatus::success, static_cast<long>(object->children.value->total)};
+  const Listing* listed = cache_.listing(*object, deadline);
+  if (listed == nullptr) return {failureOf(object->children.state), 0};
+  return {AxStatus::success, static_cast<long>(listed->total)};
 }
 
 AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::string_view name,

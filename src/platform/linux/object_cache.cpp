@@ -74,8 +74,8 @@ void ObjectCache::requestRole(CachedObject& object) {
         requestValue(target);
         // Children listed before the role was known are read ahead now.
         if (target.walked && target.children.value) {
-          for (const ObjectRef& ref : target.children.value->children) {
-            if (!ref.null()) readAhead(this->object(ref));
+          for (CachedObject* child : target.children.value->objects) {
+            if (child != nullptr) readAhead(*child);
           }
         }
       });
@@ -197,10 +197,16 @@ void ObjectCache::requestChildren(CachedObject& object) {
         // Nothing below a password field is read ahead, and nothing below an element whose
         // role is not known yet (its role handler takes over).
         const bool safe = target.knownSafe();
-        for (const ObjectRef& ref : target.children.value->children) {
-          if (ref.null()) continue;
+        Listing& listing = *target.children.value;
+        listing.objects.reserve(listing.children.size());
+        for (const ObjectRef& ref : listing.children) {
+          if (ref.null()) {
+            listing.objects.push_back(nullptr);
+            continue;
+          }
           CachedObject& child = this->object(ref);
-          child.listedParent = target.ref;
+          listing.objects.push_back(&child);
+          child.listedParent = &target;
           if (target.walked && safe) readAhead(child);
         }
       });
@@ -241,43 +247,40 @@ void ObjectCache::readAhead(CachedObject& object) {
   if (object.extents.state == SlotState::idle) requestExtents(object);
 }
 
-std::optional<std::vector<ObjectRef>> ObjectCache::listing(CachedObject& object, double deadline) {
+const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
   if (stale(object.children, 0)) requestChildren(object);
   connections_.await([&] { return !pending(object.children); }, deadline);
-  if (!object.children.value) return std::nullopt;
-  return object.children.value->children;
+  if (!object.children.value) return nullptr;
+  return &*object.children.value;
 }
 
 std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObject& root,
                                                                       double deadline) {
-  std::optional<std::vector<ObjectRef>> children = listing(root, deadline);
-  if (!children) return std::nullopt;
+  const Listing* listed = listing(root, deadline);
+  if (listed == nullptr) return std::nullopt;
+  const std::vector<CachedObject*>& children = listed->objects;
   // Each child's role and its current state: a window counts while it is shown or
   // iconified.
-  for (const ObjectRef& ref : *children) {
-    if (ref.null()) continue;
-    CachedObject& child = object(ref);
-    if (stale(child.role, 0)) requestRole(child);
-    if (!pending(child.states)) requestStates(child);
+  for (CachedObject* child : children) {
+    if (child == nullptr) continue;
+    if (stale(child->role, 0)) requestRole(*child);
+    if (!pending(child->states)) requestStates(*child);
   }
   const bool complete = connections_.await(
       [&] {
-        return std::none_of(children->begin(), children->end(), [&](const ObjectRef& ref) {
-          if (ref.null()) return false;
-          CachedObject& child = object(ref);
-          return pending(child.role) || pending(child.states);
+        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
+          return child != nullptr && (pending(child->role) || pending(child->states));
         });
       },
       deadline);
   if (!complete) return std::nullopt;
   std::vector<ObjectRef> windows;
-  for (const ObjectRef& ref : *children) {
-    if (ref.null()) continue;
-    const CachedObject& child = object(ref);
-    if (!child.role.value || !windowRole(*child.role.value) || !child.states.value) continue;
-    const StateSet states = *child.states.value;
+  for (const CachedObject* child : children) {
+    if (child == nullptr) continue;
+    if (!child->role.value || !windowRole(*child->role.value) || !child->states.value) continue;
+    const StateSet states = *child->states.value;
     if (hasState(states, State::showing) || hasState(states, State::iconified)) {
-      windows.push_back(ref);
+      windows.push_back(child->ref);
     }
   }
   return windows;

@@ -58,10 +58,14 @@ enum AttributeBit : std::uint32_t {
   kBitMinimized = 1u << 8,
 };
 
+struct CachedObject;
+
 // An element's children as read: the first ones (at most the listing limit) and how many
-// the element reported. An unusable reference keeps its place as a null reference.
+// the element reported. An unusable reference keeps its place as a null reference (and a
+// null entry).
 struct Listing {
   std::vector<ObjectRef> children;
+  std::vector<CachedObject*> objects;  // the children's cache entries, in the same places
   std::size_t total = 0;
 };
 
@@ -75,11 +79,11 @@ struct CachedObject {
   Slot<std::int32_t> characterCount;      // of long texts, before their contents
   Slot<std::string> text;
   Slot<double> number;
-  Slot<Listing> children;                 // kept for the run
-  Slot<ObjectRef> parent;                 // kept for the run
-  std::optional<ObjectRef> listedParent;  // the element whose children listed this one
-  bool readAhead = false;                 // the walk's read-ahead has asked for this element
-  bool walked = false;                    // children get read ahead once listed
+  Slot<Listing> children;                // kept for the run
+  Slot<ObjectRef> parent;                // kept for the run
+  CachedObject* listedParent = nullptr;  // the element whose children listed this one
+  bool readAhead = false;                // the walk's read-ahead has asked for this element
+  bool walked = false;                   // children get read ahead once listed
 
   // Whether the role is known and is not a password text: only then may its texts be asked.
   bool knownSafe() const;
@@ -149,9 +153,9 @@ class ObjectCache {
   // Starts the read-ahead of an object the walk is about to read (see above).
   void readAhead(CachedObject& object);
 
-  // The object's children (listed once per run), or absent when they cannot be had by the
-  // deadline.
-  std::optional<std::vector<ObjectRef>> listing(CachedObject& object, double deadline);
+  // The object's children (listed once per run, so the listing stays as it is for as long
+  // as the cache lives), or null when they cannot be had by the deadline.
+  const Listing* listing(CachedObject& object, double deadline);
   // The windows among an application's children: a window role, showing or iconified
   // (hidden menus and closed dialogs stay among the children). Each child's state is read
   // afresh. Absent when the children or their roles and states cannot be had in time.
