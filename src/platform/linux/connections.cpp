@@ -128,7 +128,13 @@ bool Connections::send(const std::string& bus, const Call& call, ReplyHandler ha
   }
   if (!link->call(call, std::move(handler))) return false;
   count(call, link);
-  if (link == bus_.get() && ++callsByBus_[bus] == kPeerCallThreshold) openPeer(bus);
+  const int calls = ++callsByBus_[bus];
+  if (calls == kPeerCallThreshold) openPeer(bus);
+  if (calls == kWidePeerCallThreshold) {
+    widened_[bus] = true;
+    const auto address = peerAddresses_.find(bus);
+    if (address != peerAddresses_.end()) connectPeers(bus, kPeerConnections - 1);
+  }
   return true;
 }
 
@@ -156,11 +162,16 @@ void Connections::openPeer(const std::string& bus) {
        [this, bus](const ReceivedMessage& reply) {
          const std::optional<std::string> address = stringReply(reply);
          if (!address || address->empty()) return;
-         for (int i = 0; i < kPeerConnections; ++i) {
-           std::unique_ptr<Link> peer = Link::connect(*address);
-           if (peer) peers_[bus].push_back(std::move(peer));
-         }
+         peerAddresses_[bus] = *address;
+         connectPeers(bus, widened_[bus] ? kPeerConnections : 1);
        });
+}
+
+void Connections::connectPeers(const std::string& bus, int count) {
+  for (int i = 0; i < count; ++i) {
+    std::unique_ptr<Link> peer = Link::connect(peerAddresses_[bus]);
+    if (peer) peers_[bus].push_back(std::move(peer));
+  }
 }
 
 void Connections::serveReceived() {

@@ -26,12 +26,15 @@ namespace nevo::lin {
 // application is being read at length (the observation), few enough that the walk goes
 // over the socket from its start.
 inline constexpr int kPeerCallThreshold = 4;
-// Connections opened to that socket, the calls spread over them in turn. A GTK
+// Calls to one application after which more connections are opened to its socket, the
+// calls spread over them in turn: an application walked element by element. A GTK
 // application's main loop answers one call per connection each turn, so calls that come
 // over several connections are answered several a turn, with less of the application's own
-// work per call (measured on gtk3-widget-factory: a quarter less processor time for the
-// observation with three; more gain little and cost both sides a connection each).
-inline constexpr int kPeerConnections = 3;
+// work per call (measured on gtk3-widget-factory: its processor time for the observation a
+// quarter less with three connections, a little less again with five). An application read
+// for its windows alone gets one: the others would cost it more than they save.
+inline constexpr int kWidePeerCallThreshold = 32;
+inline constexpr int kPeerConnections = 5;
 // Most applications taken from the registry's listing.
 inline constexpr std::size_t kApplicationListingLimit = 1024;
 
@@ -83,6 +86,7 @@ class Connections {
   Link* linkFor(const std::string& bus);
   std::vector<Link*> links();
   void openPeer(const std::string& bus);
+  void connectPeers(const std::string& bus, int count);
   void count(const Call& call, Link* link);
 
   std::unique_ptr<Link> bus_;
@@ -90,7 +94,11 @@ class Connections {
   std::unordered_map<std::string, std::vector<std::unique_ptr<Link>>> peers_;
   std::size_t nextPeer_ = 0;
   std::unordered_map<std::string, bool> peerRequested_;
+  // Per application: its socket's address once told, calls made to it, and whether it is
+  // read at length (more connections wanted).
+  std::unordered_map<std::string, std::string> peerAddresses_;
   std::unordered_map<std::string, int> callsByBus_;
+  std::unordered_map<std::string, bool> widened_;
   CallStatistics statistics_;
   bool detailedStatistics_ = false;
   bool inHitTest_ = false;
