@@ -154,8 +154,7 @@ std::optional<RunningApplication> Workspace::frontmostApplication() {
   const ProcessId pid = display_->windowPid(*active);
   if (pid <= 0) return std::nullopt;
   fetchNames({pid});
-  const std::vector<ClientWindow> clients = display_->clientWindows();
-  return describe(pid, clients, true);
+  return describe(pid, display_->clientWindows(pid), true);
 }
 
 std::vector<RunningApplication> Workspace::runningApplications() {
@@ -176,16 +175,14 @@ std::vector<RunningApplication> Workspace::runningApplications() {
 
 std::optional<RunningApplication> Workspace::runningApplication(ProcessId pid) {
   if (display_ == nullptr || !processExists(pid)) return std::nullopt;
-  const std::vector<ClientWindow> clients = display_->clientWindows();
-  const bool managed = std::any_of(clients.begin(), clients.end(),
-                                   [&](const ClientWindow& client) { return client.pid == pid; });
+  const std::vector<ClientWindow> clients = display_->clientWindows(pid);
   fetchNames({pid});
-  return describe(pid, clients, managed);
+  return describe(pid, clients, !clients.empty());
 }
 
 bool Workspace::activate(const RunningApplication& application) {
   if (display_ == nullptr || !processExists(application.processIdentifier)) return false;
-  const std::vector<ClientWindow> clients = display_->clientWindows();
+  const std::vector<ClientWindow> clients = display_->clientWindows(application.processIdentifier);
   const ClientWindow* chosen = nullptr;
   for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
     if (it->pid != application.processIdentifier) continue;
@@ -252,7 +249,7 @@ std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& clien
   std::vector<ClientWindow> same;
   std::size_t wanted = 0;
   for (const ClientWindow& candidate :
-       hitTestWindows_ ? *hitTestWindows_ : display_->clientWindows()) {
+       hitTestWindows_ ? *hitTestWindows_ : display_->clientWindows(client.pid)) {
     if (candidate.pid != client.pid) continue;
     if (candidate.id == client.id) wanted = same.size();
     same.push_back(candidate);
@@ -272,8 +269,8 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   const std::optional<ProcessId> pid = pidForBus(window.ref.bus);
   if (!pid) return std::nullopt;
   if (const auto known = shownBy_.find(window.ref); known != shownBy_.end()) {
-    for (ClientWindow& client : display_->clientWindows()) {
-      if (client.id == known->second && client.pid == *pid) return std::move(client);
+    for (ClientWindow& client : display_->clientWindows(*pid)) {
+      if (client.id == known->second) return std::move(client);
     }
     // The client window has gone: pair afresh.
     shownBy_.erase(known);
@@ -285,7 +282,7 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   if (position == windows->end()) return std::nullopt;
   const std::vector<AccessibleWindow> described = describeWindows(*windows, true, deadline);
   std::vector<ClientWindow> same;
-  for (ClientWindow& client : display_->clientWindows()) {
+  for (ClientWindow& client : display_->clientWindows(*pid)) {
     if (client.pid == *pid) same.push_back(std::move(client));
   }
   const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);

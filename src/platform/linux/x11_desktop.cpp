@@ -141,7 +141,7 @@ ProcessId X11Desktop::windowPid(xcb_window_t window) {
   return static_cast<ProcessId>(pid);
 }
 
-std::vector<ClientWindow> X11Desktop::clientWindows() {
+std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of) {
   xcb_ewmh_get_windows_reply_t list{};
   xcb_generic_error_t* error = nullptr;
   std::vector<xcb_window_t> ids;
@@ -158,6 +158,19 @@ std::vector<ClientWindow> X11Desktop::clientWindows() {
   }
   dropError(error);
   if (ids.size() > kClientWindowLimit) ids.erase(ids.begin(), ids.end() - kClientWindowLimit);
+  if (of) {
+    std::vector<xcb_get_property_cookie_t> pids;
+    pids.reserve(ids.size());
+    for (const xcb_window_t id : ids) pids.push_back(xcb_ewmh_get_wm_pid(&ewmh_, id));
+    std::vector<xcb_window_t> own;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      std::uint32_t pid = 0;
+      const bool read = xcb_ewmh_get_wm_pid_reply(&ewmh_, pids[i], &pid, &error) != 0;
+      dropError(error), error = nullptr;
+      if (read && pid == static_cast<std::uint32_t>(*of)) own.push_back(ids[i]);
+    }
+    ids = std::move(own);
+  }
 
   const xcb_window_t root = ewmh_.screens[screen_]->root;
   struct Cookies {

@@ -56,9 +56,10 @@ class X11Desktop {
   std::string accessibilityBusAddress();
   // _NET_WM_PID of one window, 0 when unknown.
   ProcessId windowPid(xcb_window_t window);
-  // The managed client windows, bottom to top in stacking order, all read in one
-  // round of requests.
-  std::vector<ClientWindow> clientWindows();
+  // The managed client windows, bottom to top in stacking order, all read in one round of
+  // requests; with `of`, only that process's windows, their processes read first (on a busy
+  // desktop a window's other ten properties are then read for a few windows, not all).
+  std::vector<ClientWindow> clientWindows(std::optional<ProcessId> of = std::nullopt);
 
   // Requests sent as a pager sends them (source indication 2). True when sent.
   bool requestActivation(xcb_window_t window);
