@@ -71,7 +71,7 @@ void ObjectCache::requestRole(CachedObject& object) {
       [this](CachedObject& target) {
         if (!target.readAhead || !target.knownSafe()) return;
         requestProperties(target);
-        requestValue(target);
+        readValueAheadIfShown(target);
         // Children listed before the role was known are read ahead now.
         if (target.walked && target.children.value) {
           for (CachedObject* child : target.children.value->objects) {
@@ -87,8 +87,24 @@ void ObjectCache::requestStates(CachedObject& object) {
 }
 
 void ObjectCache::requestExtents(CachedObject& object) {
-  fill(object, &CachedObject::extents, getExtentsCall(object.ref),
-       [](const ReceivedMessage& reply) { return extentsReply(reply); });
+  fill(
+      object, &CachedObject::extents, getExtentsCall(object.ref),
+      [](const ReceivedMessage& reply) { return extentsReply(reply); },
+      [this](CachedObject& target) {
+        if (target.readAhead && target.knownSafe()) readValueAheadIfShown(target);
+      });
+}
+
+void ObjectCache::readValueAheadIfShown(CachedObject& object) {
+  // The value is read with the texts, which are read only for an element with a frame on
+  // the screen: ahead of time, it is asked once the extents say there is one.
+  if (object.extents.state != SlotState::ready || !object.extents.value) return;
+  const Extents& extents = *object.extents.value;
+  if (extents.width <= 0 || extents.height <= 0 || extents.nowhere()) return;
+  if (object.text.state == SlotState::idle && object.number.state == SlotState::idle &&
+      object.characterCount.state == SlotState::idle) {
+    requestValue(object);
+  }
 }
 
 void ObjectCache::requestProperties(CachedObject& object) {
@@ -238,10 +254,7 @@ void ObjectCache::readAhead(CachedObject& object) {
                object.children.state == SlotState::idle) {
       requestChildren(object);
     }
-    if (object.text.state == SlotState::idle && object.number.state == SlotState::idle &&
-        object.characterCount.state == SlotState::idle) {
-      requestValue(object);
-    }
+    readValueAheadIfShown(object);
   }
   if (object.states.state == SlotState::idle) requestStates(object);
   if (object.extents.state == SlotState::idle) requestExtents(object);

@@ -7,9 +7,10 @@
 // change for an object.
 //
 // Read-ahead fills slots before the core asks: when the walk lists an element's children,
-// each child's role, states and extents go out at once, its properties and value once its
-// role is known not to be a password text, and its children once its properties say it
-// has some. The core then takes the slots as if it had asked itself.
+// each child's role, states and extents go out at once, its properties once its role is
+// known not to be a password text, its value when besides its extents show it on the screen
+// (the core reads no value of an element without a frame), and its children once its
+// properties say it has some. The core then takes the slots as if it had asked itself.
 //
 // A password text's name, description and text contents are never asked for: not by a
 // read, not by read-ahead (whose requests wait for the role), not below it.
@@ -166,6 +167,9 @@ class ObjectCache {
   template <class T, class Parse>
   void fill(CachedObject& object, Slot<T> CachedObject::*member, const Call& call, Parse parse,
             std::function<void(CachedObject&)> then = {});
+
+  // The value of an element read ahead, once its extents show it on the screen.
+  void readValueAheadIfShown(CachedObject& object);
 
   Connections& connections_;
   std::unordered_map<ObjectRef, std::unique_ptr<CachedObject>, ObjectRefHash> objects_;
