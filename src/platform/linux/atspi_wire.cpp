@@ -10,11 +10,15 @@ constexpr std::uint32_t kScreenCoordinates = 0;
 constexpr std::int32_t kMatchAll = 1;
 constexpr std::uint32_t kSortCanonical = 1;
 
+// Names no one: an object's call to it is refused like a call to any invalid name.
+constexpr std::string_view kNoBusName = "-";
+
 CallWriter objectCall(const ObjectRef& object, std::string_view interface,
                       std::string_view method) {
-  // An empty name would address no one on a bus: refused like any invalid name.
-  return CallWriter(object.bus.empty() ? std::string_view("-") : std::string_view(object.bus),
-                    object.path, interface, method);
+  // An empty bus name would leave the call without a destination (as on a peer connection)
+  // rather than refuse it.
+  return CallWriter(object.bus.empty() ? kNoBusName : std::string_view(object.bus), object.path,
+                    interface, method);
 }
 
 std::optional<ObjectRef> reference(const ArgReader& reader) {

@@ -20,7 +20,9 @@ constexpr double kLongestPollSeconds = 3600;
 // With this many calls outstanding the other side has work queued for a while: waking
 // for every single reply would only take processor time from it (on a machine with two
 // cores, a third of the observation's time went to those wake-ups). The wait then pauses
-// this long before looking, so that replies are taken in by the dozen.
+// this long before looking, so that replies are taken in by the dozen; the calls their
+// handlers queue then reach the application by the dozen too, which it answers with less
+// work of its own than calls that come one at a time.
 constexpr std::size_t kBatchingOutstanding = 16;
 constexpr double kBatchingPauseSeconds = 0.0002;
 // What one read asks for, and the most one pump takes in before letting its caller look at
