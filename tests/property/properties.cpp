@@ -1,0 +1,200 @@
+#include "properties.h"
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "focus/activation.h"
+#include "focus/focus_request.h"
+#include "focus/resolve_target.h"
+#include "hostile_desktop.h"
+#include "observe/observation.h"
+#include "observe/walk.h"
+#include "reply/emit.h"
+#include "windows/applications.h"
+#include "windows/list_windows.h"
+
+namespace nevo::property {
+
+using sim::Call;
+using sim::Op;
+
+std::uint64_t fixedSeed(std::string_view property) {
+  std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+  for (const char c : property) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+void reportSuccess(const std::string& property, const rc::detail::SuccessResult& success,
+                   std::uint64_t seed) {
+  std::cout << "[ property ] " << property << ": OK, passed " << success.numSuccess
+            << " tests (seed " << seed << ")" << std::endl;
+  std::vector<std::pair<int, std::string>> tags;
+  for (const auto& [tag, count] : success.distribution) {
+    std::string name;
+    for (const std::string& part : tag) name += (name.empty() ? "" : ", ") + part;
+    tags.emplace_back(count, name);
+  }
+  std::sort(tags.rbegin(), tags.rend());
+  for (const auto& [count, name] : tags) {
+    std::cout << "[ property ]   " << count * 100 / std::max(success.numSuccess, 1) << "% " << name
+              << std::endl;
+  }
+}
+
+namespace {
+
+// The time-outs as the platform takes them: single-precision seconds.
+double seconds(float timeout) {
+  return static_cast<double>(timeout);
+}
+
+bool reads(const Call& call, std::string_view attribute) {
+  if (call.op == Op::read) return call.name == attribute;
+  if (call.op == Op::readBatch) {
+    return std::find(call.names.begin(), call.names.end(), attribute) != call.names.end();
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string replyLabel(const Reply& reply) {
+  static const std::map<std::string_view, std::string> reasons = {
+      {kReasonNoFrontmostApplication, "no frontmost application"},
+      {kReasonNoWindowInformation, "no window information"},
+      {kReasonFrontWindowChanged, "front window changed"},
+      {kReasonInputFocusChanged, "input focus changed"},
+      {kReasonInvalidEntry, "invalid entry"},
+      {kReasonApplicationChanged, "application changed"},
+      {kReasonWindowChanged, "window changed"},
+      {kReasonIncompleteCheck, "incomplete check"},
+      {kReasonAmbiguousWindow, "ambiguous window"},
+      {kReasonStateChanged, "state changed"},
+      {kReasonRestoreRefused, "restore refused"},
+      {kReasonSwitchFailed, "switch failed"},
+      {kReasonFocusUnconfirmed, "focus unconfirmed"},
+  };
+  const std::string status = reply.value("status", std::string());
+  if (status != kStatusUnavailable) return status;
+  const auto known = reasons.find(reply.value("reason", std::string()));
+  return known != reasons.end() ? known->second : "unknown reason";
+}
+
+double observationBound(double platformTimeout) {
+  const double t = seconds(kObservationTimeout);
+  // Before the walk: the focused window (t), its frame, read before the system-wide
+  // time-out is set (the platform's default), the focused element (t). The walk: no visit
+  // starts at or after its deadline, and the one that started last makes at most 12
+  // requests of t each (one for what decides the record, one for the texts, the hit
+  // test, seven parents, the count and the copy of the children); the focused element's
+  // evaluation before the walk makes at most 10 and ends before the walk starts. After the
+  // walk: the focus check (t) and the window's title (t).
+  return 2 * t + platformTimeout + kObservationWalkSeconds + 12 * t + 2 * t;
+}
+
+double windowListBound(double platformTimeout) {
+  const double t = seconds(kApplicationTimeout);
+  // No application and no window is started at or after the deadline. The last
+  // application started before it makes its window list's two requests (2t); the last
+  // window started before it makes one request through the window's own element (the
+  // platform's default); an application whose windows were all read in time has its
+  // focused window read (t), after which the next application is not started.
+  return kWindowListSeconds + std::max({2 * t, platformTimeout, t});
+}
+
+double focusBound(double platformTimeout) {
+  const double t = seconds(kApplicationTimeout);
+  // The window list (2t); the records, which give up unless complete before their
+  // deadline, the last window's request ending at most the platform's default after it;
+  // the focus test (t); the target's state, restore and raise through the window (three
+  // times the default); the verification loop: no test starts at or after its deadline,
+  // and the last one (t for the focused window, the default for the minimized state) is
+  // followed by one more wait slice.
+  return 2 * t + kFocusRecordsSeconds + t + 3 * platformTimeout + kVerificationSeconds + t +
+         platformTimeout + kWaitSliceSeconds;
+}
+
+std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElementPossible) {
+  const long allowance = focusedElementPossible ? 1 : 0;
+  long evaluations = 0;  // every evaluation of an element reads its role
+  int parents = 0;
+  for (const Call& call : desktop.calls()) {
+    if (reads(call, "AXRole")) ++evaluations;
+    if (call.op == Op::readValues && call.name == "AXChildren") {
+      const long visits = std::max(0L, evaluations - allowance);
+      if (call.number > static_cast<double>(kVisitBudget - visits)) {
+        std::ostringstream message;
+        message << "asked for " << call.number << " children of node " << call.node << " after "
+                << visits << " visits";
+        return message.str();
+      }
+    }
+    if (call.op == Op::hitTest) parents = 0;
+    if (reads(call, "AXParent") && ++parents > kHitTestCandidates - 1) {
+      return "read more than seven parents for one hit test";
+    }
+  }
+  if (evaluations > kVisitBudget + allowance) {
+    return "evaluated " + std::to_string(evaluations) + " elements";
+  }
+  return {};
+}
+
+std::string windowCapProblem(const sim::SimDesktop& desktop, int extra) {
+  int identities = 0;
+  for (const Call& call : desktop.calls()) {
+    if (call.op == Op::readValues && call.name == "AXWindows") {
+      if (call.number > kWindowLimit) {
+        return "asked for " + std::to_string(call.number) + " windows of node " +
+               std::to_string(call.node);
+      }
+      identities = 0;
+    }
+    if (reads(call, "AXTitle") && ++identities > kWindowLimit + extra) {
+      return "read the identities of more than " + std::to_string(kWindowLimit + extra) +
+             " windows of one list";
+    }
+  }
+  return {};
+}
+
+std::string protectedReadProblem(const sim::SimDesktop& desktop,
+                                 const std::set<int>& protectedNodes) {
+  for (const Call& call : desktop.calls()) {
+    if (protectedNodes.count(call.node) == 0) continue;
+    for (const char* text : {"AXTitle", "AXDescription", "AXValue"}) {
+      if (reads(call, text)) {
+        return std::string("asked for ") + text + " of protected node " + std::to_string(call.node);
+      }
+    }
+  }
+  return {};
+}
+
+std::string secretProblem(const Reply& reply) {
+  const std::string line = reply.dump(-1, ' ', false, Reply::error_handler_t::replace);
+  if (line.find(hostile::kSecretMarker) != std::string::npos) {
+    return "a protected text reached the reply: " + line.substr(0, 2000);
+  }
+  return {};
+}
+
+std::string inputReadProblem(const sim::SimDesktop& desktop, std::size_t inputSize) {
+  std::size_t consumed = 0;
+  for (const Call& call : desktop.callsOf(Op::readInput)) {
+    const auto asked = static_cast<std::size_t>(call.number);
+    const std::size_t allowed = std::min(kInputChunk, kInputLimit + 1 - consumed);
+    if (asked > allowed) {
+      return "asked standard input for " + std::to_string(asked) + " bytes after " +
+             std::to_string(consumed);
+    }
+    consumed += std::min(asked, inputSize - consumed);
+  }
+  return {};
+}
+
+}  // namespace nevo::property

@@ -1,0 +1,98 @@
+// What the property tests share: running a RapidCheck property inside a GoogleTest test
+// with a fixed seed, the time bound of each command, and the checks read off the
+// simulated desktop's call log.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "reply/reply.h"
+#include "sim_desktop.h"
+
+namespace nevo::property {
+
+// The seed of a property when RC_PARAMS does not give one: fixed, so that every CI run
+// checks the same cases, and different for each property.
+std::uint64_t fixedSeed(std::string_view property);
+
+// Prints the run count of a property that held, with how the cases were distributed over
+// the tags they were given (RC_TAG).
+void reportSuccess(const std::string& property, const rc::detail::SuccessResult& success,
+                   std::uint64_t seed);
+
+// Fails the current case with `problem` unless it is empty.
+inline void require(const std::string& problem) {
+  if (!problem.empty()) RC_FAIL(problem);
+}
+
+// Runs `testable` as a RapidCheck property within the current GoogleTest test: `runs`
+// cases from the fixed seed, shrinking a failure to a small counterexample. With
+// RC_PARAMS set (RC_PARAMS="seed=7 max_success=5000" to explore further, or the
+// reproduce string a failure prints) RapidCheck's own configuration is used instead.
+// Prints how many cases passed.
+template <class Testable>
+void checkProperty(int runs, Testable&& testable) {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  rc::detail::TestMetadata metadata;
+  metadata.id = std::string(info->test_suite_name()) + "." + info->name();
+  metadata.description = info->name();
+  const bool configured = std::getenv("RC_PARAMS") != nullptr;
+  rc::detail::TestParams params;
+  if (configured) {
+    params = rc::detail::configuration().testParams;
+  } else {
+    params.seed = fixedSeed(metadata.id);
+    params.maxSuccess = runs;
+  }
+  const rc::detail::TestResult result =
+      configured ? rc::detail::checkTestable(std::forward<Testable>(testable), metadata)
+                 : rc::detail::checkTestable(std::forward<Testable>(testable), metadata, params);
+  if (result.template is<rc::detail::SuccessResult>()) {
+    reportSuccess(metadata.id, result.template get<rc::detail::SuccessResult>(), params.seed);
+  } else {
+    std::ostringstream message;
+    rc::detail::printResultMessage(result, message);
+    FAIL() << message.str();
+  }
+}
+
+// A short name of a reply for the distribution of cases: its status, or for
+// "unavailable" which refusal it is.
+std::string replyLabel(const Reply& reply);
+
+// The longest a command may take on a desktop whose own default messaging time-out is
+// `platformTimeout`, in seconds of virtual time. Every request made through an element
+// with a time-out of its own, or after the observation has set the system-wide one, gives
+// up after that time-out; the requests about windows of --windows and --focus, and the
+// frame of the observation's window, are made through elements without one and give up
+// only after the platform's default.
+double observationBound(double platformTimeout);
+double windowListBound(double platformTimeout);
+double focusBound(double platformTimeout);
+
+// What the call log shows, as a description of the first thing wrong; empty when sound.
+// The walk's budgets: at most 500 element visits (one more evaluation when a focused
+// element may be recorded before the walk), children asked for never more than the visits
+// left, at most seven parents read per hit test.
+std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElementPossible);
+// Window lists: at most 80 windows asked for, and at most 80 (plus `extra`) windows'
+// identities read per window list.
+std::string windowCapProblem(const sim::SimDesktop& desktop, int extra);
+// No title, description or value of a protected element was ever asked for.
+std::string protectedReadProblem(const sim::SimDesktop& desktop,
+                                 const std::set<int>& protectedNodes);
+// The reply carries no text of a protected element.
+std::string secretProblem(const Reply& reply);
+// Standard input holding `inputSize` bytes: never more asked for at once than 4096 bytes or
+// what is left of the 32769 the command may read.
+std::string inputReadProblem(const sim::SimDesktop& desktop, std::size_t inputSize);
+
+}  // namespace nevo::property
