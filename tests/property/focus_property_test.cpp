@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "command_bounds.h"
 #include "focus/activation.h"
 #include "focus/focus_request.h"
 #include "focus/focus_window.h"
@@ -167,8 +168,7 @@ TEST(FocusProperties, GivesOneSoundReply) {
 TEST(FocusProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Focused run = focusOn(*hostile::hostileDesktop());
-    const double bound =
-        property::focusBound(static_cast<double>(run.built.desktop->defaultTimeout));
+    const double bound = test::focusBound(static_cast<double>(run.built.desktop->defaultTimeout));
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }

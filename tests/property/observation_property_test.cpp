@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "command_bounds.h"
 #include "hostile_desktop.h"
 #include "observe/observation.h"
 #include "observe/walk.h"
@@ -77,7 +78,7 @@ TEST(ObservationProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Observed run = observeOn(*hostile::hostileDesktop());
     const double bound =
-        property::observationBound(static_cast<double>(run.built.desktop->defaultTimeout));
+        test::observationBound(static_cast<double>(run.built.desktop->defaultTimeout));
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }

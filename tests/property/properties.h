@@ -1,6 +1,6 @@
 // What the property tests share: running a RapidCheck property inside a GoogleTest test
-// with a fixed seed, the time bound of each command, and the checks read off the
-// simulated desktop's call log.
+// with a fixed seed, a short name of each reply for the distribution of cases, and the
+// checks read off the simulated desktop's call log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,16 +67,6 @@ void checkProperty(int runs, Testable&& testable) {
 // A short name of a reply for the distribution of cases: its status, or for
 // "unavailable" which refusal it is.
 std::string replyLabel(const Reply& reply);
-
-// The longest a command may take on a desktop whose own default messaging time-out is
-// `platformTimeout`, in seconds of virtual time. Every request made through an element
-// with a time-out of its own, or after the observation has set the system-wide one, gives
-// up after that time-out; the requests about windows of --windows and --focus, and the
-// frame of the observation's window, are made through elements without one and give up
-// only after the platform's default.
-double observationBound(double platformTimeout);
-double windowListBound(double platformTimeout);
-double focusBound(double platformTimeout);
 
 // What the call log shows, as a description of the first thing wrong; empty when sound.
 // The walk's budgets: at most 500 element visits (one more evaluation when a focused

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "command_bounds.h"
 #include "hostile_desktop.h"
 #include "platform/attributes.h"
 #include "platform/text.h"
@@ -124,7 +125,7 @@ TEST(WindowListProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Listed run = listOn(*hostile::hostileDesktop());
     const double bound =
-        property::windowListBound(static_cast<double>(run.built.desktop->defaultTimeout));
+        test::windowListBound(static_cast<double>(run.built.desktop->defaultTimeout));
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
