@@ -13,3 +13,4 @@ for preset in debug clang sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" --parallel 2
 done
+scripts/hardening.sh
