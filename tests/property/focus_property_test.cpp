@@ -63,10 +63,15 @@ std::string bend(std::string text, int how, std::size_t at) {
     case 1:
       return text.insert(at, std::string("\0", 1));
     case 2:
-      return text + std::string(kInputLimit > text.size() ? kInputLimit - text.size() : 0, ' ');
+      return text + std::string(property::limit::kInputBytes > text.size()
+                                    ? property::limit::kInputBytes - text.size()
+                                    : 0,
+                                ' ');
     case 3:
-      return text +
-             std::string(kInputLimit + 1 > text.size() ? kInputLimit + 1 - text.size() : 0, ' ');
+      return text + std::string(property::limit::kInputBytes + 1 > text.size()
+                                    ? property::limit::kInputBytes + 1 - text.size()
+                                    : 0,
+                                ' ');
     case 4:
       return "\xEF\xBB\xBF" + text;  // a byte-order mark
     case 5:
@@ -230,7 +235,7 @@ TEST(FocusProperties, FocusesEveryWindowACalmListingNames) {
     BuiltDesktop target = hostile::build(spec);
     target.desktop->standardInput = line(entry);
     const Reply reply = focusWindow(*target.desktop);
-    const bool fits = target.desktop->standardInput.size() <= kInputLimit;
+    const bool fits = target.desktop->standardInput.size() <= property::limit::kInputBytes;
     RC_TAG(fits ? "entry fits" : "entry too long");
     const Reply expected =
         fits ? Reply{{"status", kStatusFocused}} : unavailableReply(kReasonInvalidEntry);

@@ -8,7 +8,6 @@
 #include "command_bounds.h"
 #include "hostile_desktop.h"
 #include "observe/observation.h"
-#include "observe/walk.h"
 #include "platform/text.h"
 #include "properties.h"
 #include "reply_schemas.h"
@@ -50,12 +49,12 @@ std::string recordProblem(const Reply& reply) {
     if (id.rfind(prefix, 0) != 0) return "record " + id + " does not name the application";
     if (!ids.insert(id).second) return "two records have the id " + id;
     for (const char* key : {"role", "name", "value", "identifier"}) {
-      if (longerThan(record[key].get<std::string>(), kTextLimit)) {
+      if (longerThan(record[key].get<std::string>(), property::limit::kTextCharacters)) {
         return std::string("the ") + key + " of record " + id + " is longer than 300 characters";
       }
     }
   }
-  if (longerThan(reply["window"]["title"].get<std::string>(), kTextLimit)) {
+  if (longerThan(reply["window"]["title"].get<std::string>(), property::limit::kTextCharacters)) {
     return "the window title is longer than 300 characters";
   }
   return {};
@@ -82,7 +81,7 @@ TEST(ObservationProperties, EndsWithinItsTimeBound) {
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
-    RC_TAG(run.spent >= kObservationWalkSeconds ? "past the walk's deadline" : "in time");
+    RC_TAG(run.spent >= property::limit::kWalkSeconds ? "past the walk's deadline" : "in time");
   });
 }
 
@@ -90,12 +89,12 @@ TEST(ObservationProperties, KeepsItsBudgets) {
   checkProperty(kRuns, [] {
     const Observed run = observeOn(*hostile::hostileDesktop());
     const std::size_t records = run.reply["elements"].size();
-    RC_ASSERT(records <= kRecordBudget);
+    RC_ASSERT(records <= property::limit::kRecords);
     require(property::walkBudgetProblem(*run.built.desktop, run.built.focusedElementPossible));
     const std::size_t copies = run.built.desktop->callsOf(sim::Op::readValues).size();
-    RC_TAG(records == kRecordBudget ? "records: all 160"
-           : records > 0            ? "records: some"
-                                    : "records: none",
+    RC_TAG(records == property::limit::kRecords ? "records: all 160"
+           : records > 0                        ? "records: some"
+                                                : "records: none",
            copies > 100 ? "children copied: over 100 times" : "children copied: fewer");
   });
 }

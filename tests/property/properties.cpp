@@ -9,10 +9,6 @@
 #include "focus/resolve_target.h"
 #include "hostile_desktop.h"
 #include "observe/observation.h"
-#include "observe/walk.h"
-#include "reply/emit.h"
-#include "windows/applications.h"
-#include "windows/list_windows.h"
 
 namespace nevo::property {
 
@@ -87,7 +83,7 @@ std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElemen
     if (reads(call, "AXRole")) ++evaluations;
     if (call.op == Op::readValues && call.name == "AXChildren") {
       const long visits = std::max(0L, evaluations - allowance);
-      if (call.number > static_cast<double>(kVisitBudget - visits)) {
+      if (call.number > static_cast<double>(limit::kVisits - visits)) {
         std::ostringstream message;
         message << "asked for " << call.number << " children of node " << call.node << " after "
                 << visits << " visits";
@@ -95,11 +91,11 @@ std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElemen
       }
     }
     if (call.op == Op::hitTest) parents = 0;
-    if (reads(call, "AXParent") && ++parents > kHitTestCandidates - 1) {
+    if (reads(call, "AXParent") && ++parents > limit::kParentsPerHitTest) {
       return "read more than seven parents for one hit test";
     }
   }
-  if (evaluations > kVisitBudget + allowance) {
+  if (evaluations > limit::kVisits + allowance) {
     return "evaluated " + std::to_string(evaluations) + " elements";
   }
   return {};
@@ -109,15 +105,15 @@ std::string windowCapProblem(const sim::SimDesktop& desktop, int extra) {
   int identities = 0;
   for (const Call& call : desktop.calls()) {
     if (call.op == Op::readValues && call.name == "AXWindows") {
-      if (call.number > kWindowLimit) {
+      if (call.number > limit::kWindowsPerApplication) {
         return "asked for " + std::to_string(call.number) + " windows of node " +
                std::to_string(call.node);
       }
       identities = 0;
     }
-    if (reads(call, "AXTitle") && ++identities > kWindowLimit + extra) {
-      return "read the identities of more than " + std::to_string(kWindowLimit + extra) +
-             " windows of one list";
+    if (reads(call, "AXTitle") && ++identities > limit::kWindowsPerApplication + extra) {
+      return "read the identities of more than " +
+             std::to_string(limit::kWindowsPerApplication + extra) + " windows of one list";
     }
   }
   return {};
@@ -148,7 +144,8 @@ std::string inputReadProblem(const sim::SimDesktop& desktop, std::size_t inputSi
   std::size_t consumed = 0;
   for (const Call& call : desktop.callsOf(Op::readInput)) {
     const auto asked = static_cast<std::size_t>(call.number);
-    const std::size_t allowed = std::min(kInputChunk, kInputLimit + 1 - consumed);
+    const std::size_t allowed =
+        std::min(limit::kInputChunkBytes, limit::kInputBytes + 1 - consumed);
     if (asked > allowed) {
       return "asked standard input for " + std::to_string(asked) + " bytes after " +
              std::to_string(consumed);

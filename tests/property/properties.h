@@ -19,6 +19,22 @@
 
 namespace nevo::property {
 
+// The protocol's limits, written out here rather than taken from the code's constants, so
+// that a limit changed by mistake in the code breaks a property.
+namespace limit {
+inline constexpr long kVisits = 500;
+inline constexpr std::size_t kRecords = 160;
+inline constexpr int kParentsPerHitTest = 7;
+inline constexpr long kWindowsPerApplication = 80;
+inline constexpr std::size_t kEntries = 80;
+inline constexpr std::size_t kTextCharacters = 300;
+inline constexpr std::size_t kApplicationNameCharacters = 300;
+inline constexpr std::size_t kTitleCharacters = 4096;
+inline constexpr std::size_t kInputBytes = 32768;
+inline constexpr std::size_t kInputChunkBytes = 4096;
+inline constexpr double kWalkSeconds = 1.8;
+}  // namespace limit
+
 // The seed of a property when RC_PARAMS does not give one: fixed, so that every CI run
 // checks the same cases, and different for each property.
 std::uint64_t fixedSeed(std::string_view property);

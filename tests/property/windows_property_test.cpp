@@ -38,9 +38,9 @@ Listed listOn(const DesktopSpec& spec) {
   run.reply = listWindows(*run.built.desktop);
   run.spent = run.built.desktop->clock - run.built.start;
   const std::size_t entries = run.reply["windows"].size();
-  RC_TAG(entries == 0            ? "no entry"
-         : entries < kEntryLimit ? "some entries"
-                                 : "80 entries",
+  RC_TAG(entries == 0                          ? "no entry"
+         : entries < property::limit::kEntries ? "some entries"
+                                               : "80 entries",
          run.reply.value("truncated", false) ? "truncated" : "complete");
   return run;
 }
@@ -80,10 +80,11 @@ std::string entryProblem(const DesktopSpec& spec, ProcessId ownPid, const Reply&
           return a.pid == pid && a.policy == 0 && !a.terminated;
         });
     if (!ordinary) return "entry " + id + " belongs to no ordinary application";
-    if (longerThan(entry["appName"].get<std::string>(), kApplicationNameLimit)) {
+    if (longerThan(entry["appName"].get<std::string>(),
+                   property::limit::kApplicationNameCharacters)) {
       return "the appName of " + id + " is longer than 300 characters";
     }
-    if (longerThan(entry["title"].get<std::string>(), kTitleLimit)) {
+    if (longerThan(entry["title"].get<std::string>(), property::limit::kTitleCharacters)) {
       return "the title of " + id + " is longer than 4096 characters";
     }
     if (entry["isFrontmost"] == true && pid != frontmost) {
@@ -135,7 +136,7 @@ TEST(WindowListProperties, EndsWithinItsTimeBound) {
 TEST(WindowListProperties, KeepsItsCaps) {
   checkProperty(kRuns, [] {
     const Listed run = listOn(*hostile::hostileDesktop());
-    RC_ASSERT(run.reply["windows"].size() <= kEntryLimit);
+    RC_ASSERT(run.reply["windows"].size() <= property::limit::kEntries);
     require(property::windowCapProblem(*run.built.desktop, 0));
   });
 }
