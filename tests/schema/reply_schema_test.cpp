@@ -70,9 +70,10 @@ TEST(ReplySchemas, AcceptEveryReplyTheCodeCanGive) {
   Reply windowsDenied = permissionDeniedReply();
   windowsDenied["windows"] = Reply::array();
   std::vector<Case> cases = {
-      {"observation", observation({record(), focusedRecord, secret}), ReplyKind::observation},
+      {"observation", observation(Reply::array({record(), focusedRecord, secret})),
+       ReplyKind::observation},
       {"observation denied", withElements(permissionDeniedReply()), ReplyKind::observation},
-      {"window list", listing({entry()}), ReplyKind::windows},
+      {"window list", listing(Reply::array({entry()})), ReplyKind::windows},
       {"window list denied", windowsDenied, ReplyKind::windows},
       {"focused", {{"status", "focused"}}, ReplyKind::focus},
       {"focus denied", permissionDeniedReply(), ReplyKind::focus},
@@ -105,7 +106,7 @@ TEST(ReplySchemas, CatchRepliesTheToolMustNeverGive) {
   const auto observationWith = [](auto change) {
     Reply r = record();
     change(r);
-    return observation({r});
+    return observation(Reply::array({r}));
   };
   Reply tooMany = Reply::array();
   for (int i = 0; i < 161; ++i) tooMany.push_back(record());
@@ -152,7 +153,7 @@ TEST(ReplySchemas, CatchRepliesTheToolMustNeverGive) {
       {"observation failure with records",
        Reply{{"status", "unavailable"},
              {"reason", kReasonInputFocusChanged},
-             {"elements", {record()}}},
+             {"elements", Reply::array({record()})}},
        ReplyKind::observation},
       {"observation failure without elements", unavailableReply(kReasonNoWindowInformation),
        ReplyKind::observation},
@@ -163,8 +164,8 @@ TEST(ReplySchemas, CatchRepliesTheToolMustNeverGive) {
       {"focused reply with more keys", Reply{{"status", "focused"}, {"window", entry()}},
        ReplyKind::focus},
       {"81 entries", listing(tooManyEntries), ReplyKind::windows},
-      {"entry index 80", listing({entryWithIndex80}), ReplyKind::windows},
-      {"entry of zero width", listing({entryWithZeroWidth}), ReplyKind::windows},
+      {"entry index 80", listing(Reply::array({entryWithIndex80})), ReplyKind::windows},
+      {"entry of zero width", listing(Reply::array({entryWithZeroWidth})), ReplyKind::windows},
       {"window list denied with truncated", deniedWithTruncated, ReplyKind::windows},
       {"unsupported with elements", withElements(unavailableReply(kReasonUnsupportedCommand)),
        ReplyKind::unsupported},
