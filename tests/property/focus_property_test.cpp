@@ -177,6 +177,7 @@ TEST(FocusProperties, EndsWithinItsTimeBound) {
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
+    require(property::focusDeadlineProblem(*run.built.desktop));
   });
 }
 

@@ -19,16 +19,47 @@ using sim::SimDesktop;
 
 namespace {
 
-template <class T>
-rc::Gen<T> weighted(std::initializer_list<std::pair<std::size_t, rc::Gen<T>>> pairs) {
-  return gen::weightedOneOf<T>(pairs);
+// An index into `weights`, drawn in proportion to them whatever the size of the case
+// (gen::inRange alone favours small values in small cases), that shrinks towards 0. Every
+// choice below lists the plain case first, so a counterexample sheds each hostility it
+// does not need.
+rc::Gen<std::size_t> weightedIndex(std::vector<std::size_t> weights) {
+  std::size_t total = 0;
+  for (std::size_t w : weights) total += w;
+  return gen::map(gen::resize(100, gen::inRange<std::size_t>(0, total)),
+                  [weights](std::size_t draw) {
+                    std::size_t i = 0;
+                    while (draw >= weights[i]) draw -= weights[i++];
+                    return i;
+                  });
 }
 
-// True in `percent` cases out of a hundred, whatever the size of the case (gen::inRange
-// would favour small values in small cases).
+template <class T>
+rc::Gen<T> pick(std::initializer_list<std::pair<std::size_t, T>> pairs) {
+  std::vector<std::size_t> weights;
+  std::vector<T> values;
+  for (const auto& [weight, value] : pairs) {
+    weights.push_back(weight);
+    values.push_back(value);
+  }
+  return gen::map(weightedIndex(std::move(weights)), [values](std::size_t i) { return values[i]; });
+}
+
+template <class T>
+rc::Gen<T> weighted(std::initializer_list<std::pair<std::size_t, rc::Gen<T>>> pairs) {
+  std::vector<std::size_t> weights;
+  std::vector<rc::Gen<T>> gens;
+  for (const auto& [weight, g] : pairs) {
+    weights.push_back(weight);
+    gens.push_back(g);
+  }
+  return gen::mapcat(weightedIndex(std::move(weights)), [gens](std::size_t i) { return gens[i]; });
+}
+
+// True in `percent` cases out of a hundred; shrinks towards false.
 bool chance(int percent) {
-  return *gen::weightedElement<bool>({{static_cast<std::size_t>(100 - percent), false},
-                                      {static_cast<std::size_t>(percent), true}});
+  return *pick<bool>({{static_cast<std::size_t>(100 - percent), false},
+                      {static_cast<std::size_t>(percent), true}});
 }
 
 // Pieces of text that trouble JSON writers, grapheme counters and normalisers.
@@ -140,7 +171,7 @@ rc::Gen<ValueSpec> pointValue() {
   return gen::exec([] {
     ValueSpec v;
     v.kind = ValueSpec::Kind::point;
-    const bool sane = *gen::weightedElement<bool>({{8, true}, {1, false}});
+    const bool sane = *pick<bool>({{8, true}, {1, false}});
     v.a = sane ? *saneCoordinate() : *hostileNumber();
     v.b = sane ? *saneCoordinate() : *hostileNumber();
     return v;
@@ -151,7 +182,7 @@ rc::Gen<ValueSpec> sizeValue() {
   return gen::exec([] {
     ValueSpec v;
     v.kind = ValueSpec::Kind::size;
-    const bool sane = *gen::weightedElement<bool>({{8, true}, {1, false}});
+    const bool sane = *pick<bool>({{8, true}, {1, false}});
     v.a = sane ? *saneExtent() : *hostileNumber();
     v.b = sane ? *saneExtent() : *hostileNumber();
     return v;
@@ -246,8 +277,7 @@ rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool wind
       // Mostly a readable frame, so that most observations get as far as the walk.
       maybe(98, "AXPosition", weighted<ValueSpec>({{15, pointValue()}, {1, anyValue()}}));
       maybe(98, "AXSize", weighted<ValueSpec>({{15, sizeValue()}, {1, anyValue()}}));
-      maybe(70, "AXMinimized",
-            usually(boolValue(gen::weightedElement<bool>({{4, false}, {1, true}}))));
+      maybe(70, "AXMinimized", usually(boolValue(pick<bool>({{4, false}, {1, true}}))));
     } else {
       maybe(92, "AXRole", roleValue());
       maybe(30, "AXSubrole", subroleValue());
@@ -258,9 +288,8 @@ rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool wind
       maybe(85, "AXSize", usually(sizeValue()));
     }
     maybe(30, "AXIdentifier", textValue());
-    maybe(40, "AXEnabled", usually(boolValue(gen::weightedElement<bool>({{4, true}, {1, false}}))));
-    maybe(15, "AXProtectedContent",
-          usually(boolValue(gen::weightedElement<bool>({{3, false}, {1, true}}))));
+    maybe(40, "AXEnabled", usually(boolValue(pick<bool>({{4, true}, {1, false}}))));
+    maybe(15, "AXProtectedContent", usually(boolValue(pick<bool>({{3, false}, {1, true}}))));
     maybe(8, "AXParent", usually(elementValue()));
     return attributes;
   });
@@ -269,11 +298,11 @@ rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool wind
 rc::Gen<FaultSpec> fault(bool application) {
   return gen::exec([application] {
     FaultSpec f;
-    f.kind = *gen::weightedElement<FaultSpec::Kind>({{4, FaultSpec::Kind::failRead},
-                                                     {1, FaultSpec::Kind::failCount},
-                                                     {1, FaultSpec::Kind::failValues},
-                                                     {1, FaultSpec::Kind::failWrite},
-                                                     {5, FaultSpec::Kind::slow}});
+    f.kind = *pick<FaultSpec::Kind>({{4, FaultSpec::Kind::failRead},
+                                     {1, FaultSpec::Kind::failCount},
+                                     {1, FaultSpec::Kind::failValues},
+                                     {1, FaultSpec::Kind::failWrite},
+                                     {5, FaultSpec::Kind::slow}});
     f.attribute =
         application
             ? *gen::element<std::string>("AXWindows", "AXFocusedWindow", "AXFocusedUIElement")
@@ -290,7 +319,7 @@ rc::Gen<FaultSpec> fault(bool application) {
 
 rc::Gen<std::vector<FaultSpec>> faults(bool application) {
   return gen::exec([application] {
-    const int count = *gen::weightedElement<int>({{12, 0}, {3, 1}, {1, 2}});
+    const int count = *pick<int>({{12, 0}, {3, 1}, {1, 2}});
     return *gen::container<std::vector<FaultSpec>>(static_cast<std::size_t>(count),
                                                    fault(application));
   });
@@ -321,12 +350,12 @@ void addHostility(NodeSpec& n) {
     n.links = *gen::container<std::vector<LinkSpec>>(
         static_cast<std::size_t>(*gen::inRange(1, 3)), gen::exec([] {
           LinkSpec link;
-          link.ancestor = *gen::weightedElement<bool>({{3, true}, {1, false}});
+          link.ancestor = *pick<bool>({{3, true}, {1, false}});
           link.steps = link.ancestor ? *gen::inRange(0, 6) : *gen::inRange(0, 100000);
           return link;
         }));
   }
-  switch (*gen::weightedElement<int>({{93, 0}, {3, 1}, {2, 2}, {2, 3}})) {
+  switch (*pick<int>({{93, 0}, {3, 1}, {2, 2}, {2, 3}})) {
     case 1:
       n.wide = *gen::inRange(150, 650);
       break;
@@ -345,9 +374,9 @@ rc::Gen<NodeSpec> node(int depth) {
   return gen::exec([depth] {
     NodeSpec n;
     n.attributes = *nodeAttributes(false);
-    n.secret = *gen::weightedElement<NodeSpec::Secret>({{17, NodeSpec::Secret::none},
-                                                        {2, NodeSpec::Secret::secureField},
-                                                        {1, NodeSpec::Secret::protectedContent}});
+    n.secret = *pick<NodeSpec::Secret>({{17, NodeSpec::Secret::none},
+                                        {2, NodeSpec::Secret::secureField},
+                                        {1, NodeSpec::Secret::protectedContent}});
     addHostility(n);
     n.children = *children(depth);
     return n;
@@ -367,16 +396,16 @@ rc::Gen<NodeSpec> window() {
 rc::Gen<FocusSpec> focus(bool window) {
   return gen::exec([window] {
     FocusSpec f;
-    f.kind = window ? *gen::weightedElement<FocusSpec::Kind>({{17, FocusSpec::Kind::window},
-                                                              {1, FocusSpec::Kind::none},
-                                                              {2, FocusSpec::Kind::node},
-                                                              {1, FocusSpec::Kind::anyNode},
-                                                              {1, FocusSpec::Kind::value}})
-                    : *gen::weightedElement<FocusSpec::Kind>({{7, FocusSpec::Kind::none},
-                                                              {7, FocusSpec::Kind::node},
-                                                              {2, FocusSpec::Kind::window},
-                                                              {3, FocusSpec::Kind::anyNode},
-                                                              {1, FocusSpec::Kind::value}});
+    f.kind = window ? *pick<FocusSpec::Kind>({{17, FocusSpec::Kind::window},
+                                              {1, FocusSpec::Kind::none},
+                                              {2, FocusSpec::Kind::node},
+                                              {1, FocusSpec::Kind::anyNode},
+                                              {1, FocusSpec::Kind::value}})
+                    : *pick<FocusSpec::Kind>({{7, FocusSpec::Kind::none},
+                                              {7, FocusSpec::Kind::node},
+                                              {2, FocusSpec::Kind::window},
+                                              {3, FocusSpec::Kind::anyNode},
+                                              {1, FocusSpec::Kind::value}});
     f.index = *gen::inRange(0, 100000);
     if (f.kind == FocusSpec::Kind::value) f.value = *anyValue();
     return f;
@@ -398,18 +427,16 @@ rc::Gen<AppSpec> app() {
     a.pid = *pid();
     if (chance(90)) a.name = *hostileText();
     if (chance(80)) a.bundleId = *piecesText();
-    a.policy = *gen::weightedElement<int>({{18, kActivationPolicyRegular}, {1, 1}, {1, 2}});
-    a.terminated = *gen::weightedElement<bool>({{19, false}, {1, true}});
-    a.refusesActivation = *gen::weightedElement<bool>({{9, false}, {1, true}});
-    a.raiseFocuses = *gen::weightedElement<bool>({{6, true}, {1, false}});
-    a.raiseFocusDelay =
-        *gen::weightedElement<double>({{16, 0.0}, {1, 0.3}, {1, 0.89}, {1, 0.9}, {1, 1.5}});
+    a.policy = *pick<int>({{18, kActivationPolicyRegular}, {1, 1}, {1, 2}});
+    a.terminated = *pick<bool>({{19, false}, {1, true}});
+    a.refusesActivation = *pick<bool>({{9, false}, {1, true}});
+    a.raiseFocuses = *pick<bool>({{6, true}, {1, false}});
+    a.raiseFocusDelay = *pick<double>({{16, 0.0}, {1, 0.3}, {1, 0.89}, {1, 0.9}, {1, 1.5}});
     a.windows = *gen::container<std::vector<NodeSpec>>(
-        static_cast<std::size_t>(*gen::weightedElement<int>({{1, 0}, {6, 1}, {4, 2}, {2, 4}})),
-        window());
+        static_cast<std::size_t>(*pick<int>({{1, 0}, {6, 1}, {4, 2}, {2, 4}})), window());
     // Now and then a first window whose tree alone goes past the walk's budgets.
     if (!a.windows.empty()) {
-      switch (*gen::weightedElement<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}})) {
+      switch (*pick<int>({{6, 0}, {1, 1}, {1, 2}, {1, 3}})) {
         case 1:
           a.windows.front().wide = *gen::inRange(150, 650);
           break;
@@ -424,7 +451,7 @@ rc::Gen<AppSpec> app() {
       }
     }
     a.plainWindows = *weighted<int>({{8, gen::just(0)}, {2, gen::inRange(1, 96)}});
-    a.twinWindow = *gen::weightedElement<bool>({{9, false}, {1, true}});
+    a.twinWindow = *pick<bool>({{9, false}, {1, true}});
     if (chance(8)) a.reportedWindows = *gen::element<long>(0, -1, 3, 80, 81, 200);
     a.focusedWindow = *focus(true);
     a.focusedElement = *focus(false);
@@ -577,11 +604,11 @@ rc::Gen<double> hostileNumber() {
 rc::Gen<DesktopSpec> hostileDesktop() {
   return gen::exec([] {
     DesktopSpec d;
-    d.trusted = *gen::weightedElement<bool>({{24, true}, {1, false}});
-    const int apps = *gen::weightedElement<int>({{1, 0}, {9, 1}, {8, 2}, {5, 3}, {3, 5}});
+    d.trusted = *pick<bool>({{24, true}, {1, false}});
+    const int apps = *pick<int>({{1, 0}, {9, 1}, {8, 2}, {5, 3}, {3, 5}});
     d.apps = *gen::container<std::vector<AppSpec>>(static_cast<std::size_t>(apps), app());
     // Now and then a workspace that reports two applications under one pid.
-    if (*gen::weightedElement<bool>({{9, true}, {1, false}})) {
+    if (*pick<bool>({{9, true}, {1, false}})) {
       std::set<ProcessId> used;
       for (AppSpec& a : d.apps) {
         while (!used.insert(a.pid).second) a.pid = a.pid == 2147483647 ? 1 : a.pid + 1;
@@ -589,9 +616,9 @@ rc::Gen<DesktopSpec> hostileDesktop() {
     }
     d.frontmost = *weighted<int>(
         {{24, gen::inRange(0, std::max(apps, 1))}, {1, gen::just(-1)}, {1, gen::just(apps + 3)}});
-    d.ignoresMaxCount = *gen::weightedElement<bool>({{9, false}, {1, true}});
-    d.hitTestLatency = *gen::weightedElement<double>({{12, 0.0}, {1, 0.1}, {1, 0.25}});
-    const int changes = *gen::weightedElement<int>({{5, 0}, {3, 1}, {2, 3}});
+    d.ignoresMaxCount = *pick<bool>({{9, false}, {1, true}});
+    d.hitTestLatency = *pick<double>({{12, 0.0}, {1, 0.1}, {1, 0.25}});
+    const int changes = *pick<int>({{5, 0}, {3, 1}, {2, 3}});
     d.changes =
         *gen::container<std::vector<ChangeSpec>>(static_cast<std::size_t>(changes), change());
     return d;

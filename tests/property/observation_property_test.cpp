@@ -81,6 +81,7 @@ TEST(ObservationProperties, EndsWithinItsTimeBound) {
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
+    require(property::observationDeadlineProblem(*run.built.desktop));
     RC_TAG(run.spent >= property::limit::kWalkSeconds ? "past the walk's deadline" : "in time");
   });
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "focus/activation.h"
@@ -136,6 +137,82 @@ std::string secretProblem(const Reply& reply) {
   const std::string line = reply.dump(-1, ' ', false, Reply::error_handler_t::replace);
   if (line.find(hostile::kSecretMarker) != std::string::npos) {
     return "a protected text reached the reply: " + line.substr(0, 2000);
+  }
+  return {};
+}
+
+namespace {
+
+// The time at which the call at `index` had been served: when the next call was made.
+std::optional<double> servedAt(const std::vector<Call>& calls, std::size_t index) {
+  if (index + 1 >= calls.size()) return std::nullopt;
+  return calls[index + 1].at;
+}
+
+std::string lateCall(const Call& call, double deadline, const char* what) {
+  std::ostringstream message;
+  message.precision(15);
+  message << what << " at " << call.at << ", its deadline being " << deadline << " (node "
+          << call.node << ")";
+  return message.str();
+}
+
+}  // namespace
+
+std::string observationDeadlineProblem(const sim::SimDesktop& desktop) {
+  const std::vector<Call>& calls = desktop.calls();
+  std::size_t i = 0;
+  while (i < calls.size() && !reads(calls[i], "AXFocusedUIElement")) ++i;
+  const std::optional<double> base = servedAt(calls, i);
+  if (!base) return {};  // the observation ended before the walk
+  const double deadline = *base + limit::kWalkSeconds;
+  for (++i; i < calls.size(); ++i) {
+    if (reads(calls[i], "AXRole") && !(calls[i].at < deadline)) {
+      return lateCall(calls[i], deadline, "evaluated an element");
+    }
+  }
+  return {};
+}
+
+std::string listingDeadlineProblem(const sim::SimDesktop& desktop) {
+  const std::vector<Call>& calls = desktop.calls();
+  if (calls.empty()) return {};
+  const double deadline = calls.front().at + limit::kListingSeconds;
+  for (const Call& call : calls) {
+    if (call.op == Op::count && call.name == "AXWindows" && !(call.at < deadline)) {
+      return lateCall(call, deadline, "started an application");
+    }
+    if (reads(call, "AXTitle") && !(call.at < deadline)) {
+      return lateCall(call, deadline, "read a window");
+    }
+  }
+  return {};
+}
+
+std::string focusDeadlineProblem(const sim::SimDesktop& desktop) {
+  const std::vector<Call>& calls = desktop.calls();
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op == Op::readValues && calls[i].name == "AXWindows") {
+      // The records: the windows read before the focus test that follows them.
+      const std::optional<double> base = servedAt(calls, i);
+      if (!base) continue;
+      const double deadline = *base + limit::kRecordsSeconds;
+      for (std::size_t k = i + 1; k < calls.size() && !reads(calls[k], "AXFocusedWindow"); ++k) {
+        if (reads(calls[k], "AXTitle") && !(calls[k].at < deadline)) {
+          return lateCall(calls[k], deadline, "read a window for the records");
+        }
+      }
+    }
+    if (calls[i].op == Op::action && calls[i].name == "AXRaise") {
+      const std::optional<double> base = servedAt(calls, i);
+      if (!base) continue;
+      const double deadline = *base + limit::kVerificationSeconds;
+      for (std::size_t k = i + 1; k < calls.size(); ++k) {
+        if (reads(calls[k], "AXFocusedWindow") && !(calls[k].at < deadline)) {
+          return lateCall(calls[k], deadline, "tested the focus");
+        }
+      }
+    }
   }
   return {};
 }

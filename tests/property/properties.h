@@ -33,6 +33,9 @@ inline constexpr std::size_t kTitleCharacters = 4096;
 inline constexpr std::size_t kInputBytes = 32768;
 inline constexpr std::size_t kInputChunkBytes = 4096;
 inline constexpr double kWalkSeconds = 1.8;
+inline constexpr double kListingSeconds = 1.8;
+inline constexpr double kRecordsSeconds = 0.8;
+inline constexpr double kVerificationSeconds = 0.9;
 }  // namespace limit
 
 // The seed of a property when RC_PARAMS does not give one: fixed, so that every CI run
@@ -97,6 +100,14 @@ std::string protectedReadProblem(const sim::SimDesktop& desktop,
                                  const std::set<int>& protectedNodes);
 // The reply carries no text of a protected element.
 std::string secretProblem(const Reply& reply);
+// Deadlines, read off the times of the calls: the observation evaluates no element 1.8 s
+// or more after it has read the focused element (when it takes the walk's deadline); the
+// listing starts no application and reads no window 1.8 s or more after it began; the
+// focus command reads no window of its records 0.8 s or more after it has the window list,
+// and starts no test of the focus 0.9 s or more after the raise.
+std::string observationDeadlineProblem(const sim::SimDesktop& desktop);
+std::string listingDeadlineProblem(const sim::SimDesktop& desktop);
+std::string focusDeadlineProblem(const sim::SimDesktop& desktop);
 // Standard input holding `inputSize` bytes: never more asked for at once than 4096 bytes or
 // what is left of the 32769 the command may read.
 std::string inputReadProblem(const sim::SimDesktop& desktop, std::size_t inputSize);

@@ -130,6 +130,8 @@ TEST(WindowListProperties, EndsWithinItsTimeBound) {
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
+    require(property::listingDeadlineProblem(*run.built.desktop));
+    RC_TAG(run.spent >= property::limit::kListingSeconds ? "past the deadline" : "in time");
   });
 }
 

@@ -210,7 +210,7 @@ void SimDesktop::afterAxCalls(int n, std::function<void()> change) {
 // SimDesktop: the log ------------------------------------------------------------------
 
 void SimDesktop::log(Op op, int node, std::string_view name, double number, double second) {
-  calls_.push_back(Call{op, node, std::string(name), {}, number, second});
+  calls_.push_back(Call{op, node, std::string(name), {}, number, second, clock});
 }
 
 std::vector<std::string> SimDesktop::readsOf(const Node& node) const {

@@ -65,6 +65,7 @@ struct Call {
   std::vector<std::string> names;  // the attributes of a batch, in order
   double number = 0;  // count asked for, time-out, byte count, pid, date, x
   double second = 0;  // y of a hit test
+  double at = 0;      // the virtual time when the call was made
 };
 
 // A handle to one node of the desktop's element trees, with a fluent builder.
