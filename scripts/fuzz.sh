@@ -39,7 +39,7 @@ for target in focus reply text; do
   else
     status=1
     echo "fuzz ${target}: FAILED; the input is in ${findings}/, the log says:"
-    grep -v '^INFO:\|^#[0-9]' "$log" | head -60
+    grep -v -E '^(INFO:|#[0-9]|MS: |base unit: |[[:space:]]+NEW_FUNC|[[:space:]]*$)' "$log" | head -60
   fi
 done
 exit "$status"
