@@ -23,7 +23,7 @@ namespace {
 
 namespace gen = rc::gen;
 using hostile::BuiltDesktop;
-using hostile::DesktopSpec;
+using hostile::DesktopPlan;
 using property::checkProperty;
 using property::require;
 using sim::Op;
@@ -146,11 +146,11 @@ struct Focused {
   double spent = 0;
 };
 
-Focused focusOn(const DesktopSpec& spec) {
+Focused focusOn(const DesktopPlan& plan) {
   // The entries come from a listing of the same desktop while it was calm.
-  BuiltDesktop listed = hostile::build(hostile::calm(spec));
+  BuiltDesktop listed = hostile::build(hostile::calm(plan));
   const Reply listing = listWindows(*listed.desktop);
-  Focused run{hostile::build(spec), focusInput(listing["windows"]), {}, 0};
+  Focused run{hostile::build(plan), focusInput(listing["windows"]), {}, 0};
   run.built.desktop->standardInput = run.input;
   run.reply = focusWindow(*run.built.desktop);
   run.spent = run.built.desktop->clock - run.built.start;
@@ -160,10 +160,10 @@ Focused focusOn(const DesktopSpec& spec) {
 
 TEST(FocusProperties, GivesOneSoundReply) {
   checkProperty(kRuns, [] {
-    const DesktopSpec spec = *hostile::hostileDesktop();
-    const Focused run = focusOn(spec);
+    const DesktopPlan plan = *hostile::hostileDesktop();
+    const Focused run = focusOn(plan);
     require(test::replyProblem(run.reply, test::ReplyKind::focus));
-    if (!spec.trusted) {
+    if (!plan.trusted) {
       RC_ASSERT(run.reply["status"] == kStatusDenied);
       RC_ASSERT(run.built.desktop->calls().size() == 1u);  // standard input left unread
     }
@@ -228,12 +228,12 @@ TEST(FocusProperties, NeverReadsOrReportsAProtectedText) {
 // as the entry fits the input limit.
 TEST(FocusProperties, FocusesEveryWindowACalmListingNames) {
   checkProperty(kRuns, [] {
-    const DesktopSpec spec = hostile::calm(*hostile::hostileDesktop());
-    BuiltDesktop listed = hostile::build(spec);
+    const DesktopPlan plan = hostile::calm(*hostile::hostileDesktop());
+    BuiltDesktop listed = hostile::build(plan);
     const Reply entries = listWindows(*listed.desktop)["windows"];
     RC_PRE(!entries.empty());
     const Reply entry = oneOf(entries);
-    BuiltDesktop target = hostile::build(spec);
+    BuiltDesktop target = hostile::build(plan);
     target.desktop->standardInput = line(entry);
     const Reply reply = focusWindow(*target.desktop);
     const bool fits = target.desktop->standardInput.size() <= property::limit::kInputBytes;

@@ -124,30 +124,30 @@ rc::Gen<std::string> piecesText() {
   });
 }
 
-rc::Gen<ValueSpec> anyValue();
+rc::Gen<ValuePlan> anyValue();
 
-rc::Gen<ValueSpec> stringValue(rc::Gen<std::string> text) {
+rc::Gen<ValuePlan> stringValue(rc::Gen<std::string> text) {
   return gen::map(std::move(text), [](std::string t) {
-    ValueSpec v;
-    v.kind = ValueSpec::Kind::string;
+    ValuePlan v;
+    v.kind = ValuePlan::Kind::string;
     v.text = std::move(t);
     return v;
   });
 }
 
-rc::Gen<ValueSpec> boolValue(rc::Gen<bool> flag = gen::arbitrary<bool>()) {
+rc::Gen<ValuePlan> boolValue(rc::Gen<bool> flag = gen::arbitrary<bool>()) {
   return gen::map(std::move(flag), [](bool f) {
-    ValueSpec v;
-    v.kind = ValueSpec::Kind::boolean;
+    ValuePlan v;
+    v.kind = ValuePlan::Kind::boolean;
     v.flag = f;
     return v;
   });
 }
 
-rc::Gen<ValueSpec> elementValue() {
+rc::Gen<ValuePlan> elementValue() {
   return gen::map(gen::inRange(0, 100000), [](int ref) {
-    ValueSpec v;
-    v.kind = ValueSpec::Kind::element;
+    ValuePlan v;
+    v.kind = ValuePlan::Kind::element;
     v.ref = ref;
     return v;
   });
@@ -167,10 +167,10 @@ rc::Gen<double> saneExtent() {
   });
 }
 
-rc::Gen<ValueSpec> pointValue() {
+rc::Gen<ValuePlan> pointValue() {
   return gen::exec([] {
-    ValueSpec v;
-    v.kind = ValueSpec::Kind::point;
+    ValuePlan v;
+    v.kind = ValuePlan::Kind::point;
     const bool sane = *pick<bool>({{8, true}, {1, false}});
     v.a = sane ? *saneCoordinate() : *hostileNumber();
     v.b = sane ? *saneCoordinate() : *hostileNumber();
@@ -178,10 +178,10 @@ rc::Gen<ValueSpec> pointValue() {
   });
 }
 
-rc::Gen<ValueSpec> sizeValue() {
+rc::Gen<ValuePlan> sizeValue() {
   return gen::exec([] {
-    ValueSpec v;
-    v.kind = ValueSpec::Kind::size;
+    ValuePlan v;
+    v.kind = ValuePlan::Kind::size;
     const bool sane = *pick<bool>({{8, true}, {1, false}});
     v.a = sane ? *saneExtent() : *hostileNumber();
     v.b = sane ? *saneExtent() : *hostileNumber();
@@ -189,36 +189,36 @@ rc::Gen<ValueSpec> sizeValue() {
   });
 }
 
-rc::Gen<ValueSpec> anyValue() {
+rc::Gen<ValuePlan> anyValue() {
   return gen::exec([] {
-    ValueSpec v;
+    ValuePlan v;
     v.kind =
-        *gen::element(ValueSpec::Kind::string, ValueSpec::Kind::number, ValueSpec::Kind::boolean,
-                      ValueSpec::Kind::element, ValueSpec::Kind::array, ValueSpec::Kind::point,
-                      ValueSpec::Kind::size, ValueSpec::Kind::other);
+        *gen::element(ValuePlan::Kind::string, ValuePlan::Kind::number, ValuePlan::Kind::boolean,
+                      ValuePlan::Kind::element, ValuePlan::Kind::array, ValuePlan::Kind::point,
+                      ValuePlan::Kind::size, ValuePlan::Kind::other);
     switch (v.kind) {
-      case ValueSpec::Kind::string:
+      case ValuePlan::Kind::string:
         v.text = *hostileText();
         break;
-      case ValueSpec::Kind::number:
+      case ValuePlan::Kind::number:
         v.a = *hostileNumber();
         break;
-      case ValueSpec::Kind::boolean:
+      case ValuePlan::Kind::boolean:
         v.flag = *gen::arbitrary<bool>();
         break;
-      case ValueSpec::Kind::element:
+      case ValuePlan::Kind::element:
         v.ref = *gen::inRange(0, 100000);
         break;
-      case ValueSpec::Kind::array:
+      case ValuePlan::Kind::array:
         v.ref = *gen::inRange(0, 100000);
         v.count = *gen::inRange(0, 4);
         break;
-      case ValueSpec::Kind::point:
-      case ValueSpec::Kind::size:
+      case ValuePlan::Kind::point:
+      case ValuePlan::Kind::size:
         v.a = *hostileNumber();
         v.b = *hostileNumber();
         break;
-      case ValueSpec::Kind::other:
+      case ValuePlan::Kind::other:
         v.text = *gen::element<std::string>("AXTextMarkerRange", "CFURL", "CFData");
         break;
     }
@@ -227,11 +227,11 @@ rc::Gen<ValueSpec> anyValue() {
 }
 
 // Mostly a value of the kind the attribute should hold, now and then anything at all.
-rc::Gen<ValueSpec> usually(rc::Gen<ValueSpec> proper) {
-  return weighted<ValueSpec>({{6, std::move(proper)}, {1, anyValue()}});
+rc::Gen<ValuePlan> usually(rc::Gen<ValuePlan> proper) {
+  return weighted<ValuePlan>({{6, std::move(proper)}, {1, anyValue()}});
 }
 
-rc::Gen<ValueSpec> roleValue() {
+rc::Gen<ValuePlan> roleValue() {
   return usually(stringValue(weighted<std::string>({
       {6, gen::element<std::string>("AXButton", "AXTextField", "AXTextArea", "AXComboBox",
                                     "AXPopUpButton", "AXCheckBox", "AXRadioButton", "AXMenuItem",
@@ -242,7 +242,7 @@ rc::Gen<ValueSpec> roleValue() {
   })));
 }
 
-rc::Gen<ValueSpec> subroleValue() {
+rc::Gen<ValuePlan> subroleValue() {
   return usually(stringValue(weighted<std::string>({
       {4, gen::element<std::string>("AXStandardWindow", "AXSearchField", "AXDialog", "")},
       {1, gen::just<std::string>("AXSecureTextField")},
@@ -250,13 +250,13 @@ rc::Gen<ValueSpec> subroleValue() {
   })));
 }
 
-rc::Gen<ValueSpec> textValue() {
-  return weighted<ValueSpec>({
+rc::Gen<ValuePlan> textValue() {
+  return weighted<ValuePlan>({
       {8, stringValue(hostileText())},
       {1, gen::map(hostileNumber(),
                    [](double n) {
-                     ValueSpec v;
-                     v.kind = ValueSpec::Kind::number;
+                     ValuePlan v;
+                     v.kind = ValuePlan::Kind::number;
                      v.a = n;
                      return v;
                    })},
@@ -264,10 +264,10 @@ rc::Gen<ValueSpec> textValue() {
   });
 }
 
-rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool window) {
+rc::Gen<std::vector<std::pair<std::string, ValuePlan>>> nodeAttributes(bool window) {
   return gen::exec([window] {
-    std::vector<std::pair<std::string, ValueSpec>> attributes;
-    const auto maybe = [&](int percent, const char* name, rc::Gen<ValueSpec> value) {
+    std::vector<std::pair<std::string, ValuePlan>> attributes;
+    const auto maybe = [&](int percent, const char* name, rc::Gen<ValuePlan> value) {
       if (chance(percent)) attributes.emplace_back(name, *value);
     };
     if (window) {
@@ -275,8 +275,8 @@ rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool wind
       maybe(60, "AXSubrole", subroleValue());
       maybe(90, "AXTitle", textValue());
       // Mostly a readable frame, so that most observations get as far as the walk.
-      maybe(98, "AXPosition", weighted<ValueSpec>({{15, pointValue()}, {1, anyValue()}}));
-      maybe(98, "AXSize", weighted<ValueSpec>({{15, sizeValue()}, {1, anyValue()}}));
+      maybe(98, "AXPosition", weighted<ValuePlan>({{15, pointValue()}, {1, anyValue()}}));
+      maybe(98, "AXSize", weighted<ValuePlan>({{15, sizeValue()}, {1, anyValue()}}));
       maybe(70, "AXMinimized", usually(boolValue(pick<bool>({{4, false}, {1, true}}))));
     } else {
       maybe(92, "AXRole", roleValue());
@@ -295,14 +295,14 @@ rc::Gen<std::vector<std::pair<std::string, ValueSpec>>> nodeAttributes(bool wind
   });
 }
 
-rc::Gen<FaultSpec> fault(bool application) {
+rc::Gen<FaultPlan> fault(bool application) {
   return gen::exec([application] {
-    FaultSpec f;
-    f.kind = *pick<FaultSpec::Kind>({{4, FaultSpec::Kind::failRead},
-                                     {1, FaultSpec::Kind::failCount},
-                                     {1, FaultSpec::Kind::failValues},
-                                     {1, FaultSpec::Kind::failWrite},
-                                     {5, FaultSpec::Kind::slow}});
+    FaultPlan f;
+    f.kind = *pick<FaultPlan::Kind>({{4, FaultPlan::Kind::failRead},
+                                     {1, FaultPlan::Kind::failCount},
+                                     {1, FaultPlan::Kind::failValues},
+                                     {1, FaultPlan::Kind::failWrite},
+                                     {5, FaultPlan::Kind::slow}});
     f.attribute =
         application
             ? *gen::element<std::string>("AXWindows", "AXFocusedWindow", "AXFocusedUIElement")
@@ -317,17 +317,17 @@ rc::Gen<FaultSpec> fault(bool application) {
   });
 }
 
-rc::Gen<std::vector<FaultSpec>> faults(bool application) {
+rc::Gen<std::vector<FaultPlan>> faults(bool application) {
   return gen::exec([application] {
     const int count = *pick<int>({{12, 0}, {3, 1}, {1, 2}});
-    return *gen::container<std::vector<FaultSpec>>(static_cast<std::size_t>(count),
+    return *gen::container<std::vector<FaultPlan>>(static_cast<std::size_t>(count),
                                                    fault(application));
   });
 }
 
-rc::Gen<NodeSpec> node(int depth);
+rc::Gen<NodePlan> node(int depth);
 
-rc::Gen<std::vector<NodeSpec>> children(int depth) {
+rc::Gen<std::vector<NodePlan>> children(int depth) {
   return gen::exec([depth] {
     // Wide near the window, narrow further down, so that a tree stays small enough to
     // build quickly; the bulk shapes go past the budgets.
@@ -337,19 +337,19 @@ rc::Gen<std::vector<NodeSpec>> children(int depth) {
             ? 0
             : *weighted<int>(
                   {{9, gen::just(0)}, {8, gen::inRange(1, 4)}, {3, gen::inRange(1, widest)}});
-    return *gen::container<std::vector<NodeSpec>>(static_cast<std::size_t>(count), node(depth + 1));
+    return *gen::container<std::vector<NodePlan>>(static_cast<std::size_t>(count), node(depth + 1));
   });
 }
 
-void addHostility(NodeSpec& n) {
+void addHostility(NodePlan& n) {
   n.faults = *faults(false);
   if (chance(8)) {
     n.reportedChildren = *gen::element<long>(0, -1, 1, 3, 499, 500, 501, 600, LONG_MAX);
   }
   if (chance(10)) {
-    n.links = *gen::container<std::vector<LinkSpec>>(
+    n.links = *gen::container<std::vector<LinkPlan>>(
         static_cast<std::size_t>(*gen::inRange(1, 3)), gen::exec([] {
-          LinkSpec link;
+          LinkPlan link;
           link.ancestor = *pick<bool>({{3, true}, {1, false}});
           link.steps = link.ancestor ? *gen::inRange(0, 6) : *gen::inRange(0, 100000);
           return link;
@@ -370,22 +370,22 @@ void addHostility(NodeSpec& n) {
   }
 }
 
-rc::Gen<NodeSpec> node(int depth) {
+rc::Gen<NodePlan> node(int depth) {
   return gen::exec([depth] {
-    NodeSpec n;
+    NodePlan n;
     n.attributes = *nodeAttributes(false);
-    n.secret = *pick<NodeSpec::Secret>({{17, NodeSpec::Secret::none},
-                                        {2, NodeSpec::Secret::secureField},
-                                        {1, NodeSpec::Secret::protectedContent}});
+    n.secret = *pick<NodePlan::Secret>({{17, NodePlan::Secret::none},
+                                        {2, NodePlan::Secret::secureField},
+                                        {1, NodePlan::Secret::protectedContent}});
     addHostility(n);
     n.children = *children(depth);
     return n;
   });
 }
 
-rc::Gen<NodeSpec> window() {
+rc::Gen<NodePlan> window() {
   return gen::exec([] {
-    NodeSpec n;
+    NodePlan n;
     n.attributes = *nodeAttributes(true);
     addHostility(n);
     n.children = *children(0);
@@ -393,21 +393,21 @@ rc::Gen<NodeSpec> window() {
   });
 }
 
-rc::Gen<FocusSpec> focus(bool window) {
+rc::Gen<FocusPlan> focus(bool window) {
   return gen::exec([window] {
-    FocusSpec f;
-    f.kind = window ? *pick<FocusSpec::Kind>({{17, FocusSpec::Kind::window},
-                                              {1, FocusSpec::Kind::none},
-                                              {2, FocusSpec::Kind::node},
-                                              {1, FocusSpec::Kind::anyNode},
-                                              {1, FocusSpec::Kind::value}})
-                    : *pick<FocusSpec::Kind>({{7, FocusSpec::Kind::none},
-                                              {7, FocusSpec::Kind::node},
-                                              {2, FocusSpec::Kind::window},
-                                              {3, FocusSpec::Kind::anyNode},
-                                              {1, FocusSpec::Kind::value}});
+    FocusPlan f;
+    f.kind = window ? *pick<FocusPlan::Kind>({{17, FocusPlan::Kind::window},
+                                              {1, FocusPlan::Kind::none},
+                                              {2, FocusPlan::Kind::node},
+                                              {1, FocusPlan::Kind::anyNode},
+                                              {1, FocusPlan::Kind::value}})
+                    : *pick<FocusPlan::Kind>({{7, FocusPlan::Kind::none},
+                                              {7, FocusPlan::Kind::node},
+                                              {2, FocusPlan::Kind::window},
+                                              {3, FocusPlan::Kind::anyNode},
+                                              {1, FocusPlan::Kind::value}});
     f.index = *gen::inRange(0, 100000);
-    if (f.kind == FocusSpec::Kind::value) f.value = *anyValue();
+    if (f.kind == FocusPlan::Kind::value) f.value = *anyValue();
     return f;
   });
 }
@@ -421,9 +421,9 @@ rc::Gen<ProcessId> pid() {
   });
 }
 
-rc::Gen<AppSpec> app() {
+rc::Gen<AppPlan> app() {
   return gen::exec([] {
-    AppSpec a;
+    AppPlan a;
     a.pid = *pid();
     if (chance(90)) a.name = *hostileText();
     if (chance(80)) a.bundleId = *piecesText();
@@ -432,7 +432,7 @@ rc::Gen<AppSpec> app() {
     a.refusesActivation = *pick<bool>({{9, false}, {1, true}});
     a.raiseFocuses = *pick<bool>({{6, true}, {1, false}});
     a.raiseFocusDelay = *pick<double>({{16, 0.0}, {1, 0.3}, {1, 0.89}, {1, 0.9}, {1, 1.5}});
-    a.windows = *gen::container<std::vector<NodeSpec>>(
+    a.windows = *gen::container<std::vector<NodePlan>>(
         static_cast<std::size_t>(*pick<int>({{1, 0}, {6, 1}, {4, 2}, {2, 4}})), window());
     // Now and then a first window whose tree alone goes past the walk's budgets.
     if (!a.windows.empty()) {
@@ -460,13 +460,13 @@ rc::Gen<AppSpec> app() {
   });
 }
 
-rc::Gen<ChangeSpec> change() {
+rc::Gen<ChangePlan> change() {
   return gen::exec([] {
-    ChangeSpec c;
-    c.kind = *gen::element(ChangeSpec::Kind::frontmost, ChangeSpec::Kind::quit,
-                           ChangeSpec::Kind::focusWindow, ChangeSpec::Kind::focusElement,
-                           ChangeSpec::Kind::closeWindow, ChangeSpec::Kind::retitle,
-                           ChangeSpec::Kind::move, ChangeSpec::Kind::minimize);
+    ChangePlan c;
+    c.kind = *gen::element(ChangePlan::Kind::frontmost, ChangePlan::Kind::quit,
+                           ChangePlan::Kind::focusWindow, ChangePlan::Kind::focusElement,
+                           ChangePlan::Kind::closeWindow, ChangePlan::Kind::retitle,
+                           ChangePlan::Kind::move, ChangePlan::Kind::minimize);
     c.afterRequests = *gen::arbitrary<bool>();
     if (c.afterRequests) {
       c.requests = *weighted<int>({{3, gen::inRange(1, 20)}, {2, gen::inRange(20, 1500)}});
@@ -474,7 +474,7 @@ rc::Gen<ChangeSpec> change() {
       c.delay = *gen::element(0.001, 0.04, 0.3, 0.81, 0.95, 1.2, 1.79, 1.81, 2.5, 4.0);
     }
     c.app = *gen::inRange(-1, 8);
-    c.focus = *focus(c.kind == ChangeSpec::Kind::focusWindow);
+    c.focus = *focus(c.kind == ChangePlan::Kind::focusWindow);
     c.window = *gen::inRange(0, 100);
     c.text = *hostileText();
     c.frame = Rect{*saneCoordinate(), *saneCoordinate(), *saneExtent(), *saneExtent()};
@@ -501,82 +501,82 @@ void showText(std::ostream& os, const std::string& text) {
   os << '"';
 }
 
-void showValueSpec(std::ostream& os, const ValueSpec& v) {
+void showValuePlan(std::ostream& os, const ValuePlan& v) {
   switch (v.kind) {
-    case ValueSpec::Kind::string:
+    case ValuePlan::Kind::string:
       showText(os, v.text);
       break;
-    case ValueSpec::Kind::number:
+    case ValuePlan::Kind::number:
       os << "number " << v.a;
       break;
-    case ValueSpec::Kind::boolean:
+    case ValuePlan::Kind::boolean:
       os << (v.flag ? "true" : "false");
       break;
-    case ValueSpec::Kind::element:
+    case ValuePlan::Kind::element:
       os << "element #" << v.ref;
       break;
-    case ValueSpec::Kind::array:
+    case ValuePlan::Kind::array:
       os << "array of " << v.count << " from #" << v.ref;
       break;
-    case ValueSpec::Kind::point:
+    case ValuePlan::Kind::point:
       os << "point(" << v.a << ", " << v.b << ")";
       break;
-    case ValueSpec::Kind::size:
+    case ValuePlan::Kind::size:
       os << "size(" << v.a << ", " << v.b << ")";
       break;
-    case ValueSpec::Kind::other:
+    case ValuePlan::Kind::other:
       os << "other " << v.text;
       break;
   }
 }
 
-void showFocus(std::ostream& os, const FocusSpec& f) {
+void showFocus(std::ostream& os, const FocusPlan& f) {
   switch (f.kind) {
-    case FocusSpec::Kind::none:
+    case FocusPlan::Kind::none:
       os << "none";
       break;
-    case FocusSpec::Kind::window:
+    case FocusPlan::Kind::window:
       os << "window " << f.index;
       break;
-    case FocusSpec::Kind::node:
+    case FocusPlan::Kind::node:
       os << "node " << f.index << " of the application";
       break;
-    case FocusSpec::Kind::anyNode:
+    case FocusPlan::Kind::anyNode:
       os << "node #" << f.index;
       break;
-    case FocusSpec::Kind::value:
-      showValueSpec(os, f.value);
+    case FocusPlan::Kind::value:
+      showValuePlan(os, f.value);
       break;
   }
 }
 
-void showFaults(std::ostream& os, const std::vector<FaultSpec>& faults) {
-  for (const FaultSpec& f : faults) {
+void showFaults(std::ostream& os, const std::vector<FaultPlan>& faults) {
+  for (const FaultPlan& f : faults) {
     static const char* kinds[] = {"fails", "count fails", "values fail", "write fails", "slow"};
     os << " [" << f.attribute << " " << kinds[static_cast<int>(f.kind)];
-    if (f.kind == FaultSpec::Kind::slow) os << " " << f.seconds << "s";
+    if (f.kind == FaultPlan::Kind::slow) os << " " << f.seconds << "s";
     os << "]";
   }
 }
 
-void showNode(std::ostream& os, const NodeSpec& n, int indent) {
+void showNode(std::ostream& os, const NodePlan& n, int indent) {
   os << std::string(static_cast<std::size_t>(indent), ' ') << "-";
   for (const auto& [name, value] : n.attributes) {
     os << " " << name << "=";
-    showValueSpec(os, value);
+    showValuePlan(os, value);
   }
-  if (n.secret == NodeSpec::Secret::secureField) os << " SECRET(secure field)";
-  if (n.secret == NodeSpec::Secret::protectedContent) os << " SECRET(protected content)";
+  if (n.secret == NodePlan::Secret::secureField) os << " SECRET(secure field)";
+  if (n.secret == NodePlan::Secret::protectedContent) os << " SECRET(protected content)";
   showFaults(os, n.faults);
   if (n.reportedChildren) os << " children-count-says " << *n.reportedChildren;
-  for (const LinkSpec& link : n.links) {
+  for (const LinkPlan& link : n.links) {
     os << (link.ancestor ? " links-ancestor-up " : " links-node #") << link.steps;
   }
   if (n.wide > 0) os << " +" << n.wide << " buttons";
   if (n.chain > 0) os << " +chain of " << n.chain;
   if (n.doubling > 0) os << " +doubling chain of " << n.doubling;
   os << "\n";
-  for (const NodeSpec& child : n.children) showNode(os, child, indent + 2);
+  for (const NodePlan& child : n.children) showNode(os, child, indent + 2);
 }
 
 }  // namespace
@@ -601,16 +601,16 @@ rc::Gen<double> hostileNumber() {
   });
 }
 
-rc::Gen<DesktopSpec> hostileDesktop() {
+rc::Gen<DesktopPlan> hostileDesktop() {
   return gen::exec([] {
-    DesktopSpec d;
+    DesktopPlan d;
     d.trusted = *pick<bool>({{24, true}, {1, false}});
     const int apps = *pick<int>({{1, 0}, {9, 1}, {8, 2}, {5, 3}, {3, 5}});
-    d.apps = *gen::container<std::vector<AppSpec>>(static_cast<std::size_t>(apps), app());
+    d.apps = *gen::container<std::vector<AppPlan>>(static_cast<std::size_t>(apps), app());
     // Now and then a workspace that reports two applications under one pid.
     if (*pick<bool>({{9, true}, {1, false}})) {
       std::set<ProcessId> used;
-      for (AppSpec& a : d.apps) {
+      for (AppPlan& a : d.apps) {
         while (!used.insert(a.pid).second) a.pid = a.pid == 2147483647 ? 1 : a.pid + 1;
       }
     }
@@ -620,27 +620,27 @@ rc::Gen<DesktopSpec> hostileDesktop() {
     d.hitTestLatency = *pick<double>({{12, 0.0}, {1, 0.1}, {1, 0.25}});
     const int changes = *pick<int>({{5, 0}, {3, 1}, {2, 3}});
     d.changes =
-        *gen::container<std::vector<ChangeSpec>>(static_cast<std::size_t>(changes), change());
+        *gen::container<std::vector<ChangePlan>>(static_cast<std::size_t>(changes), change());
     return d;
   });
 }
 
-DesktopSpec calm(DesktopSpec spec) {
-  const std::function<void(NodeSpec&)> calmNode = [&](NodeSpec& n) {
+DesktopPlan calm(DesktopPlan plan) {
+  const std::function<void(NodePlan&)> calmNode = [&](NodePlan& n) {
     n.faults.clear();
     n.reportedChildren.reset();
-    for (NodeSpec& child : n.children) calmNode(child);
+    for (NodePlan& child : n.children) calmNode(child);
   };
-  spec.trusted = true;
-  spec.ignoresMaxCount = false;
-  spec.hitTestLatency = 0;
-  spec.changes.clear();
+  plan.trusted = true;
+  plan.ignoresMaxCount = false;
+  plan.hitTestLatency = 0;
+  plan.changes.clear();
   // Sizes as a real platform reports them: a window whose stored size is negative is listed
   // with its magnitude but its origin as stored, which --focus, comparing rectangles taken
   // as standardised, never finds again.
-  const std::function<void(NodeSpec&)> positiveSizes = [&](NodeSpec& n) {
+  const std::function<void(NodePlan&)> positiveSizes = [&](NodePlan& n) {
     for (auto& [name, value] : n.attributes) {
-      if (name == "AXSize" && value.kind == ValueSpec::Kind::size) {
+      if (name == "AXSize" && value.kind == ValuePlan::Kind::size) {
         value.a = std::fabs(value.a);
         value.b = std::fabs(value.b);
       }
@@ -648,7 +648,7 @@ DesktopSpec calm(DesktopSpec spec) {
   };
   std::set<ProcessId> used;
   ProcessId next = 10000;
-  for (AppSpec& a : spec.apps) {
+  for (AppPlan& a : plan.apps) {
     if (a.pid < 1 || a.pid == 99999 || used.count(a.pid) > 0) {
       while (used.count(next) > 0) ++next;
       a.pid = next;
@@ -659,45 +659,45 @@ DesktopSpec calm(DesktopSpec spec) {
     a.raiseFocusDelay = 0;
     a.reportedWindows.reset();
     a.faults.clear();
-    for (NodeSpec& w : a.windows) {
+    for (NodePlan& w : a.windows) {
       calmNode(w);
       positiveSizes(w);
     }
   }
-  return spec;
+  return plan;
 }
 
 namespace {
 
-// Builds one description into a desktop: first every node, so that references can point
+// Builds one plan into a desktop: first every node, so that references can point
 // anywhere, then attributes, faults and links, then focus and scripted changes.
 class Builder {
  public:
-  Builder(const DesktopSpec& spec, BuiltDesktop& built)
-      : spec_(spec), built_(built), desktop_(*built.desktop) {}
+  Builder(const DesktopPlan& plan, BuiltDesktop& built)
+      : plan_(plan), built_(built), desktop_(*built.desktop) {}
 
   void run() {
-    desktop_.trusted = spec_.trusted;
-    desktop_.ignoresMaxCount = spec_.ignoresMaxCount;
-    for (const AppSpec& a : spec_.apps) addApp(a);
+    desktop_.trusted = plan_.trusted;
+    desktop_.ignoresMaxCount = plan_.ignoresMaxCount;
+    for (const AppPlan& a : plan_.apps) addApp(a);
     nodeCount_ = desktop_.nodeCount();
     for (const Pending& p : pending_) applyAttributes(p);
     computeProtection();
-    for (std::size_t i = 0; i < spec_.apps.size(); ++i) applyFocus(i);
-    if (spec_.frontmost >= 0) {
+    for (std::size_t i = 0; i < plan_.apps.size(); ++i) applyFocus(i);
+    if (plan_.frontmost >= 0) {
       desktop_.setFrontmost(
-          static_cast<std::size_t>(spec_.frontmost) < spec_.apps.size()
-              ? std::optional<ProcessId>(spec_.apps[static_cast<std::size_t>(spec_.frontmost)].pid)
+          static_cast<std::size_t>(plan_.frontmost) < plan_.apps.size()
+              ? std::optional<ProcessId>(plan_.apps[static_cast<std::size_t>(plan_.frontmost)].pid)
               : std::optional<ProcessId>(424242));
     }
-    if (spec_.hitTestLatency > 0) Node(&desktop_, 0).latency("", spec_.hitTestLatency);
+    if (plan_.hitTestLatency > 0) Node(&desktop_, 0).latency("", plan_.hitTestLatency);
     built_.start = desktop_.clock;
-    for (const ChangeSpec& c : spec_.changes) schedule(c);
+    for (const ChangePlan& c : plan_.changes) schedule(c);
   }
 
  private:
   struct Pending {
-    const NodeSpec* spec;
+    const NodePlan* plan;
     Node node;
     std::vector<int> ancestors;  // from the window down to the parent
     bool window;
@@ -708,7 +708,7 @@ class Builder {
     std::vector<Node> nodes;  // every node below the windows
   };
 
-  void addApp(const AppSpec& a) {
+  void addApp(const AppPlan& a) {
     sim::SimApp& app = desktop_.addApp(a.pid, a.name);
     app.bundleId(a.bundleId)
         .policy(a.policy)
@@ -718,7 +718,7 @@ class Builder {
         .raiseFocusDelay(a.raiseFocusDelay);
     AppNodes nodes;
     nodes.appNode = app.node().id();
-    for (const NodeSpec& w : a.windows) {
+    for (const NodePlan& w : a.windows) {
       Node window = app.addWindow("", {0, 0, 0, 0});
       for (const char* name :
            {"AXRole", "AXSubrole", "AXTitle", "AXPosition", "AXSize", "AXMinimized"}) {
@@ -745,37 +745,37 @@ class Builder {
     apps_.push_back(std::move(nodes));
   }
 
-  void addTree(const NodeSpec& spec, const Node& node, std::vector<int> ancestors, bool window,
+  void addTree(const NodePlan& plan, const Node& node, std::vector<int> ancestors, bool window,
                AppNodes& nodes) {
-    pending_.push_back({&spec, node, ancestors, window});
+    pending_.push_back({&plan, node, ancestors, window});
     parent_[node.id()] = ancestors.empty() ? -1 : ancestors.back();
     if (!window) nodes.nodes.push_back(node);
-    addShapes(spec, node, nodes);
+    addShapes(plan, node, nodes);
     ancestors.push_back(node.id());
-    for (const NodeSpec& child : spec.children) {
+    for (const NodePlan& child : plan.children) {
       Node c = node.add("AXGroup");
       c.remove("AXRole");
       addTree(child, c, ancestors, false, nodes);
     }
   }
 
-  void addShapes(const NodeSpec& spec, const Node& node, AppNodes& nodes) {
-    for (int k = 0; k < spec.wide; ++k) {
+  void addShapes(const NodePlan& plan, const Node& node, AppNodes& nodes) {
+    for (int k = 0; k < plan.wide; ++k) {
       nodes.nodes.push_back(node.add("AXButton")
                                 .title("Item " + std::to_string(k))
                                 .frame({10.0 + (k % 40) * 6, 10.0 + (k / 40) * 6, 5, 5}));
     }
     Node current = node;
-    for (int k = 0; k < spec.chain; ++k) {
+    for (int k = 0; k < plan.chain; ++k) {
       current = current.add("AXGroup");
       current.frame({50, 50, 100, 100});
       nodes.nodes.push_back(current);
     }
-    if (spec.chain > 0) {
+    if (plan.chain > 0) {
       nodes.nodes.push_back(current.add("AXButton").title("Deep").frame({60, 60, 10, 10}));
     }
     current = node;
-    for (int k = 0; k < spec.doubling; ++k) {
+    for (int k = 0; k < plan.doubling; ++k) {
       Node next = current.add("AXButton");
       next.title("Twice " + std::to_string(k)).frame({70, 70, 20, 20});
       current.link(next);
@@ -784,55 +784,55 @@ class Builder {
     }
   }
 
-  AttrValue resolve(const ValueSpec& v) {
+  AttrValue resolve(const ValuePlan& v) {
     switch (v.kind) {
-      case ValueSpec::Kind::string:
+      case ValuePlan::Kind::string:
         return v.text;
-      case ValueSpec::Kind::number:
+      case ValuePlan::Kind::number:
         return sim::number(v.a);
-      case ValueSpec::Kind::boolean:
+      case ValuePlan::Kind::boolean:
         return v.flag;
-      case ValueSpec::Kind::element:
+      case ValuePlan::Kind::element:
         return Node(&desktop_, v.ref % nodeCount_).element();
-      case ValueSpec::Kind::array: {
+      case ValuePlan::Kind::array: {
         ArrayValue array;
         for (int i = 0; i < v.count; ++i) {
           array.push_back(Node(&desktop_, (v.ref + i) % nodeCount_).element());
         }
         return array;
       }
-      case ValueSpec::Kind::point:
+      case ValuePlan::Kind::point:
         return PointValue{v.a, v.b};
-      case ValueSpec::Kind::size:
+      case ValuePlan::Kind::size:
         return SizeValue{v.a, v.b};
-      case ValueSpec::Kind::other:
+      case ValuePlan::Kind::other:
         return OtherValue{v.text};
     }
     return Absent{};
   }
 
-  void applyFaults(const Node& node, const std::vector<FaultSpec>& faults, bool secret) {
-    for (const FaultSpec& f : faults) {
+  void applyFaults(const Node& node, const std::vector<FaultPlan>& faults, bool secret) {
+    for (const FaultPlan& f : faults) {
       // What tells a protected element apart is never spoilt on its own: the tool could
       // not know, and would rightly read the element as unprotected. (A slow request
       // fails every attribute of its batch, the frame included, and so stays allowed.)
       const bool deciding = f.attribute == "AXSubrole" || f.attribute == "AXProtectedContent";
       switch (f.kind) {
-        case FaultSpec::Kind::failRead:
+        case FaultPlan::Kind::failRead:
           if (!(secret && deciding)) node.failOp(Op::read, f.attribute, f.status);
           if (deciding) unreliable_.insert(node.id());
           break;
-        case FaultSpec::Kind::failCount:
+        case FaultPlan::Kind::failCount:
           node.failOp(Op::count, f.attribute, f.status);
           break;
-        case FaultSpec::Kind::failValues:
+        case FaultPlan::Kind::failValues:
           node.failOp(Op::readValues, f.attribute, f.status);
           break;
-        case FaultSpec::Kind::failWrite:
+        case FaultPlan::Kind::failWrite:
           node.failOp(Op::write, f.attribute, f.status);
           node.failOp(Op::action, f.attribute, f.status);
           break;
-        case FaultSpec::Kind::slow:
+        case FaultPlan::Kind::slow:
           node.latency(f.attribute, f.seconds);
           break;
       }
@@ -840,12 +840,12 @@ class Builder {
   }
 
   void applyAttributes(const Pending& p) {
-    const NodeSpec& spec = *p.spec;
+    const NodePlan& plan = *p.plan;
     const Node& node = p.node;
-    for (const auto& [name, value] : spec.attributes) node.set(name, resolve(value));
-    const bool secret = !p.window && spec.secret != NodeSpec::Secret::none;
+    for (const auto& [name, value] : plan.attributes) node.set(name, resolve(value));
+    const bool secret = !p.window && plan.secret != NodePlan::Secret::none;
     if (secret) {
-      if (spec.secret == NodeSpec::Secret::secureField) {
+      if (plan.secret == NodePlan::Secret::secureField) {
         node.subrole("AXSecureTextField");
       } else {
         node.set("AXProtectedContent", true);
@@ -857,16 +857,16 @@ class Builder {
       // A window's title is reported whatever the window is, so windows are never made
       // protected.
       node.set("AXProtectedContent", false);
-      for (const auto& [name, value] : spec.attributes) {
-        if (name == "AXSubrole" && value.kind == ValueSpec::Kind::string &&
+      for (const auto& [name, value] : plan.attributes) {
+        if (name == "AXSubrole" && value.kind == ValuePlan::Kind::string &&
             value.text == "AXSecureTextField") {
           node.subrole("AXStandardWindow");
         }
       }
     }
-    applyFaults(node, spec.faults, secret);
-    if (spec.reportedChildren) node.reportCount("AXChildren", *spec.reportedChildren);
-    for (const LinkSpec& link : spec.links) {
+    applyFaults(node, plan.faults, secret);
+    if (plan.reportedChildren) node.reportCount("AXChildren", *plan.reportedChildren);
+    for (const LinkPlan& link : plan.links) {
       if (link.ancestor) {
         const std::size_t up = static_cast<std::size_t>(link.steps);
         const int target = up == 0 || p.ancestors.empty()
@@ -879,7 +879,7 @@ class Builder {
     }
     if (secret) secrets_.insert(node.id());
     subroles_[node.id()] = nullptr;
-    for (const auto& [name, value] : spec.attributes) {
+    for (const auto& [name, value] : plan.attributes) {
       if (name == "AXSubrole") subroles_[node.id()] = &value;
       if (name == "AXProtectedContent") contents_[node.id()] = &value;
     }
@@ -896,11 +896,11 @@ class Builder {
         continue;
       }
       if (p.window) continue;
-      if (const ValueSpec* subrole = subroles_[id]) {
-        secure = subrole->kind == ValueSpec::Kind::string && subrole->text == "AXSecureTextField";
+      if (const ValuePlan* subrole = subroles_[id]) {
+        secure = subrole->kind == ValuePlan::Kind::string && subrole->text == "AXSecureTextField";
       }
       if (auto it = contents_.find(id); it != contents_.end()) {
-        content = it->second->kind == ValueSpec::Kind::boolean && it->second->flag;
+        content = it->second->kind == ValuePlan::Kind::boolean && it->second->flag;
       }
       // A node whose deciding read fails cannot be told apart, so the property does not
       // hold the tool to it.
@@ -917,25 +917,25 @@ class Builder {
     return id;
   }
 
-  std::optional<AttrValue> focusValue(std::size_t app, const FocusSpec& f, bool window) {
+  std::optional<AttrValue> focusValue(std::size_t app, const FocusPlan& f, bool window) {
     const AppNodes& nodes = apps_[app];
     std::optional<int> id;
     switch (f.kind) {
-      case FocusSpec::Kind::none:
+      case FocusPlan::Kind::none:
         return std::nullopt;
-      case FocusSpec::Kind::window:
+      case FocusPlan::Kind::window:
         if (nodes.windows.empty()) return std::nullopt;
         id = nodes.windows[static_cast<std::size_t>(f.index) % nodes.windows.size()].id();
         break;
-      case FocusSpec::Kind::node:
+      case FocusPlan::Kind::node:
         if (nodes.nodes.empty()) return std::nullopt;
         id = nodes.nodes[static_cast<std::size_t>(f.index) % nodes.nodes.size()].id();
         break;
-      case FocusSpec::Kind::anyNode:
+      case FocusPlan::Kind::anyNode:
         id = f.index % nodeCount_;
         break;
-      case FocusSpec::Kind::value:
-        if (f.value.kind == ValueSpec::Kind::element || f.value.kind == ValueSpec::Kind::array) {
+      case FocusPlan::Kind::value:
+        if (f.value.kind == ValuePlan::Kind::element || f.value.kind == ValuePlan::Kind::array) {
           return AttrValue(std::string("not an element"));
         }
         return resolve(f.value);
@@ -945,7 +945,7 @@ class Builder {
   }
 
   void applyFocus(std::size_t app) {
-    const AppSpec& a = spec_.apps[app];
+    const AppPlan& a = plan_.apps[app];
     const Node appNode(&desktop_, apps_[app].appNode);
     if (auto w = focusValue(app, a.focusedWindow, true)) appNode.set("AXFocusedWindow", *w);
     if (auto e = focusValue(app, a.focusedElement, false)) {
@@ -954,11 +954,11 @@ class Builder {
     }
   }
 
-  void schedule(const ChangeSpec& c) {
-    if (spec_.apps.empty() && c.kind != ChangeSpec::Kind::frontmost) return;
+  void schedule(const ChangePlan& c) {
+    if (plan_.apps.empty() && c.kind != ChangePlan::Kind::frontmost) return;
     const std::size_t app =
-        spec_.apps.empty() ? 0 : static_cast<std::size_t>(std::abs(c.app)) % spec_.apps.size();
-    const ProcessId pid = spec_.apps.empty() ? 0 : spec_.apps[app].pid;
+        plan_.apps.empty() ? 0 : static_cast<std::size_t>(std::abs(c.app)) % plan_.apps.size();
+    const ProcessId pid = plan_.apps.empty() ? 0 : plan_.apps[app].pid;
     SimDesktop* desktop = &desktop_;
     std::function<void()> action;
     const auto windowNode = [&]() -> std::optional<Node> {
@@ -967,17 +967,17 @@ class Builder {
       return windows[static_cast<std::size_t>(c.window) % windows.size()];
     };
     switch (c.kind) {
-      case ChangeSpec::Kind::frontmost:
-        action = [desktop, front = c.app < 0 || spec_.apps.empty()
+      case ChangePlan::Kind::frontmost:
+        action = [desktop, front = c.app < 0 || plan_.apps.empty()
                                        ? std::optional<ProcessId>()
                                        : std::optional(pid)] { desktop->setFrontmost(front); };
         break;
-      case ChangeSpec::Kind::quit:
+      case ChangePlan::Kind::quit:
         action = [desktop, pid] { desktop->removeApp(pid); };
         break;
-      case ChangeSpec::Kind::focusWindow:
-      case ChangeSpec::Kind::focusElement: {
-        const bool isWindow = c.kind == ChangeSpec::Kind::focusWindow;
+      case ChangePlan::Kind::focusWindow:
+      case ChangePlan::Kind::focusElement: {
+        const bool isWindow = c.kind == ChangePlan::Kind::focusWindow;
         const Node appNode(desktop, apps_[app].appNode);
         const std::optional<AttrValue> value = focusValue(app, c.focus, isWindow);
         const std::string name = isWindow ? "AXFocusedWindow" : "AXFocusedUIElement";
@@ -991,7 +991,7 @@ class Builder {
         };
         break;
       }
-      case ChangeSpec::Kind::closeWindow:
+      case ChangePlan::Kind::closeWindow:
         if (auto w = windowNode()) {
           action = [desktop, pid, window = *w] {
             try {
@@ -1002,13 +1002,13 @@ class Builder {
           };
         }
         break;
-      case ChangeSpec::Kind::retitle:
+      case ChangePlan::Kind::retitle:
         if (auto w = windowNode()) action = [window = *w, text = c.text] { window.title(text); };
         break;
-      case ChangeSpec::Kind::move:
+      case ChangePlan::Kind::move:
         if (auto w = windowNode()) action = [window = *w, frame = c.frame] { window.frame(frame); };
         break;
-      case ChangeSpec::Kind::minimize:
+      case ChangePlan::Kind::minimize:
         if (auto w = windowNode())
           action = [window = *w, flag = c.flag] { window.minimized(flag); };
         break;
@@ -1021,7 +1021,7 @@ class Builder {
     }
   }
 
-  const DesktopSpec& spec_;
+  const DesktopPlan& plan_;
   BuiltDesktop& built_;
   SimDesktop& desktop_;
   int nodeCount_ = 1;
@@ -1030,26 +1030,26 @@ class Builder {
   std::map<int, int> parent_;
   std::set<int> secrets_;
   std::set<int> unreliable_;
-  std::map<int, const ValueSpec*> subroles_;
-  std::map<int, const ValueSpec*> contents_;
+  std::map<int, const ValuePlan*> subroles_;
+  std::map<int, const ValuePlan*> contents_;
 };
 
 }  // namespace
 
-BuiltDesktop build(const DesktopSpec& spec) {
+BuiltDesktop build(const DesktopPlan& plan) {
   BuiltDesktop built;
   built.desktop = std::make_unique<SimDesktop>();
-  Builder(spec, built).run();
+  Builder(plan, built).run();
   return built;
 }
 
-std::ostream& operator<<(std::ostream& os, const DesktopSpec& spec) {
-  os << "desktop" << (spec.trusted ? "" : " (not trusted)");
-  if (spec.ignoresMaxCount) os << ", hands out more values than asked for";
-  if (spec.hitTestLatency > 0) os << ", hit tests take " << spec.hitTestLatency << "s";
-  os << ", frontmost " << spec.frontmost << "\n";
-  for (std::size_t i = 0; i < spec.apps.size(); ++i) {
-    const AppSpec& a = spec.apps[i];
+std::ostream& operator<<(std::ostream& os, const DesktopPlan& plan) {
+  os << "desktop" << (plan.trusted ? "" : " (not trusted)");
+  if (plan.ignoresMaxCount) os << ", hands out more values than asked for";
+  if (plan.hitTestLatency > 0) os << ", hit tests take " << plan.hitTestLatency << "s";
+  os << ", frontmost " << plan.frontmost << "\n";
+  for (std::size_t i = 0; i < plan.apps.size(); ++i) {
+    const AppPlan& a = plan.apps[i];
     os << "app " << i << ": pid " << a.pid << " name ";
     if (a.name) {
       showText(os, *a.name);
@@ -1069,9 +1069,9 @@ std::ostream& operator<<(std::ostream& os, const DesktopSpec& spec) {
     os << "; focused element: ";
     showFocus(os, a.focusedElement);
     os << "\n";
-    for (const NodeSpec& w : a.windows) showNode(os, w, 2);
+    for (const NodePlan& w : a.windows) showNode(os, w, 2);
   }
-  for (const ChangeSpec& c : spec.changes) {
+  for (const ChangePlan& c : plan.changes) {
     static const char* kinds[] = {"frontmost",    "quit",    "focus window", "focus element",
                                   "close window", "retitle", "move",         "minimize"};
     os << "change: " << kinds[static_cast<int>(c.kind)] << " app " << c.app;
@@ -1080,11 +1080,11 @@ std::ostream& operator<<(std::ostream& os, const DesktopSpec& spec) {
     } else {
       os << " at +" << c.delay << "s";
     }
-    if (c.kind == ChangeSpec::Kind::focusWindow || c.kind == ChangeSpec::Kind::focusElement) {
+    if (c.kind == ChangePlan::Kind::focusWindow || c.kind == ChangePlan::Kind::focusElement) {
       os << " to ";
       showFocus(os, c.focus);
     }
-    if (c.kind == ChangeSpec::Kind::retitle) {
+    if (c.kind == ChangePlan::Kind::retitle) {
       os << " to ";
       showText(os, c.text);
     }

@@ -1,15 +1,14 @@
-// Hostile desktops for the property tests: a plain description of a simulated desktop
+// Hostile desktops for the property tests: a plan of a simulated desktop
 // whose applications misbehave in every way the accessibility interface allows (trees
 // wider and deeper than every budget, children that include their own ancestors, parents
 // that loop, counts that lie, attribute values of every kind, NaN and huge frames, texts
 // with U+0000, U+2028, piles of combining marks and long emoji sequences, reads that fail
 // or time out, applications that quit or move the focus while a command runs), the
-// RapidCheck generators of such descriptions, and the builder that turns one into a
-// SimDesktop.
+// RapidCheck generators of such plans, and the builder that turns one into a SimDesktop.
 //
-// A description is a value, so RapidCheck can shrink it and print it, and the same
-// description can be built twice: once calm (no failures, latencies or scripted
-// changes) to list the windows, once hostile to run a command on.
+// A plan is a value, so RapidCheck can shrink it and print it, and the same plan can be
+// built twice: once calm (no failures, latencies or scripted changes) to list the
+// windows, once hostile to run a command on.
 #pragma once
 
 #include <rapidcheck.h>
@@ -30,7 +29,7 @@ namespace nevo::hostile {
 inline constexpr std::string_view kSecretMarker = "SECRET-7f3a9c";
 
 // One attribute value of any kind the interface hands out.
-struct ValueSpec {
+struct ValuePlan {
   enum class Kind { string, number, boolean, element, array, point, size, other };
   Kind kind = Kind::string;
   std::string text;  // string; kind of an other value
@@ -42,7 +41,7 @@ struct ValueSpec {
 };
 
 // Something wrong with the requests about one attribute of a node.
-struct FaultSpec {
+struct FaultPlan {
   enum class Kind { failRead, failCount, failValues, failWrite, slow };
   Kind kind = Kind::failRead;
   std::string attribute;
@@ -52,17 +51,17 @@ struct FaultSpec {
 
 // A further AXChildren value: an ancestor (`steps` levels up, 0 being the node itself),
 // or any node of the desktop.
-struct LinkSpec {
+struct LinkPlan {
   bool ancestor = true;
   int steps = 0;  // ancestor: levels up; otherwise a node of the desktop
 };
 
 // One element and its subtree.
-struct NodeSpec {
-  std::vector<std::pair<std::string, ValueSpec>> attributes;  // AXRole among them, or absent
-  std::vector<FaultSpec> faults;
+struct NodePlan {
+  std::vector<std::pair<std::string, ValuePlan>> attributes;  // AXRole among them, or absent
+  std::vector<FaultPlan> faults;
   std::optional<long> reportedChildren;  // what AXChildren's count says, whatever it holds
-  std::vector<LinkSpec> links;
+  std::vector<LinkPlan> links;
   // A protected element: a secure text field or protected content, carrying the marker.
   enum class Secret { none, secureField, protectedContent };
   Secret secret = Secret::none;
@@ -72,18 +71,18 @@ struct NodeSpec {
   int wide = 0;
   int chain = 0;
   int doubling = 0;
-  std::vector<NodeSpec> children;
+  std::vector<NodePlan> children;
 };
 
 // Which element an application's AXFocusedWindow or AXFocusedUIElement holds.
-struct FocusSpec {
+struct FocusPlan {
   enum class Kind { none, window, node, anyNode, value };
   Kind kind = Kind::none;
   int index = 0;    // window or node of the application, or node of the desktop
-  ValueSpec value;  // value: a non-element value
+  ValuePlan value;  // value: a non-element value
 };
 
-struct AppSpec {
+struct AppPlan {
   ProcessId pid = 0;
   std::optional<std::string> name;
   std::optional<std::string> bundleId;
@@ -92,18 +91,18 @@ struct AppSpec {
   bool refusesActivation = false;
   bool raiseFocuses = true;
   double raiseFocusDelay = 0;
-  std::vector<NodeSpec> windows;
+  std::vector<NodePlan> windows;
   int plainWindows = 0;     // further plain windows, each with its own title and frame
   bool twinWindow = false;  // a further window with the first plain window's identity
   std::optional<long> reportedWindows;
-  FocusSpec focusedWindow;
-  FocusSpec focusedElement;
-  std::vector<FaultSpec> faults;  // on the application element
+  FocusPlan focusedWindow;
+  FocusPlan focusedElement;
+  std::vector<FaultPlan> faults;  // on the application element
 };
 
 // A change while a command runs: at a virtual time after the start, or right after the
 // n-th accessibility request.
-struct ChangeSpec {
+struct ChangePlan {
   enum class Kind {
     frontmost,
     quit,
@@ -119,29 +118,29 @@ struct ChangeSpec {
   double delay = 0;
   int requests = 0;
   int app = 0;  // index into the applications (modulo), or for frontmost: none when negative
-  FocusSpec focus;
+  FocusPlan focus;
   int window = 0;
   std::string text;
   Rect frame;
   bool flag = false;
 };
 
-struct DesktopSpec {
+struct DesktopPlan {
   bool trusted = true;
-  std::vector<AppSpec> apps;
+  std::vector<AppPlan> apps;
   int frontmost = -1;  // index into the applications; negative: none
   bool ignoresMaxCount = false;
   double hitTestLatency = 0;
-  std::vector<ChangeSpec> changes;
+  std::vector<ChangePlan> changes;
 };
 
 // The same desktop without failures, latencies, lies about counts, scripted changes,
 // refusals or delays, with distinct process identifiers and window sizes as magnitudes:
 // what a --windows run lists
 // there, a --focus run on the same calm desktop must be able to focus.
-DesktopSpec calm(DesktopSpec spec);
+DesktopPlan calm(DesktopPlan plan);
 
-// A desktop built from a description, with what the properties need to know about it.
+// A desktop built from a plan, with what the properties need to know about it.
 struct BuiltDesktop {
   std::unique_ptr<sim::SimDesktop> desktop;
   // Nodes that the tool can tell are protected: their subrole is "AXSecureTextField" or
@@ -151,13 +150,13 @@ struct BuiltDesktop {
   bool focusedElementPossible = false;
   WallTime start = 0;
 };
-BuiltDesktop build(const DesktopSpec& spec);
+BuiltDesktop build(const DesktopPlan& plan);
 
 // Generators.
 rc::Gen<std::string> hostileText();
 rc::Gen<double> hostileNumber();
-rc::Gen<DesktopSpec> hostileDesktop();
+rc::Gen<DesktopPlan> hostileDesktop();
 
-std::ostream& operator<<(std::ostream& os, const DesktopSpec& spec);
+std::ostream& operator<<(std::ostream& os, const DesktopPlan& plan);
 
 }  // namespace nevo::hostile

@@ -16,7 +16,7 @@ namespace nevo {
 namespace {
 
 using hostile::BuiltDesktop;
-using hostile::DesktopSpec;
+using hostile::DesktopPlan;
 using property::checkProperty;
 using property::require;
 
@@ -28,8 +28,8 @@ struct Observed {
   double spent = 0;
 };
 
-Observed observeOn(const DesktopSpec& spec) {
-  Observed run{hostile::build(spec), {}, 0};
+Observed observeOn(const DesktopPlan& plan) {
+  Observed run{hostile::build(plan), {}, 0};
   run.reply = observe(*run.built.desktop);
   run.spent = run.built.desktop->clock - run.built.start;
   RC_TAG(property::replyLabel(run.reply),
@@ -62,11 +62,11 @@ std::string recordProblem(const Reply& reply) {
 
 TEST(ObservationProperties, GivesOneSoundReply) {
   checkProperty(kRuns, [] {
-    const DesktopSpec spec = *hostile::hostileDesktop();
-    const Observed run = observeOn(spec);
+    const DesktopPlan plan = *hostile::hostileDesktop();
+    const Observed run = observeOn(plan);
     require(test::replyProblem(run.reply, test::ReplyKind::observation));
     require(recordProblem(run.reply));
-    if (!spec.trusted) {
+    if (!plan.trusted) {
       RC_ASSERT(run.reply["status"] == kStatusDenied);
       RC_ASSERT(run.built.desktop->calls().size() == 1u);  // the trust question, nothing else
     }

@@ -21,7 +21,7 @@ namespace nevo {
 namespace {
 
 using hostile::BuiltDesktop;
-using hostile::DesktopSpec;
+using hostile::DesktopPlan;
 using property::checkProperty;
 using property::require;
 
@@ -33,8 +33,8 @@ struct Listed {
   double spent = 0;
 };
 
-Listed listOn(const DesktopSpec& spec) {
-  Listed run{hostile::build(spec), {}, 0};
+Listed listOn(const DesktopPlan& plan) {
+  Listed run{hostile::build(plan), {}, 0};
   run.reply = listWindows(*run.built.desktop);
   run.spent = run.built.desktop->clock - run.built.start;
   const std::size_t entries = run.reply["windows"].size();
@@ -54,15 +54,15 @@ Rect rectOf(const Reply& bounds) {
 // ascending pid), have titles and names within their limits, and no two entries of one
 // application share title, frame and minimized state. Only windows of the frontmost
 // application can be its focused window.
-std::string entryProblem(const DesktopSpec& spec, ProcessId ownPid, const Reply& reply) {
+std::string entryProblem(const DesktopPlan& plan, ProcessId ownPid, const Reply& reply) {
   if (reply["status"] != kStatusAvailable) return {};
   const std::optional<ProcessId> frontmost =
-      spec.frontmost >= 0 && static_cast<std::size_t>(spec.frontmost) < spec.apps.size()
-          ? std::optional(spec.apps[static_cast<std::size_t>(spec.frontmost)].pid)
+      plan.frontmost >= 0 && static_cast<std::size_t>(plan.frontmost) < plan.apps.size()
+          ? std::optional(plan.apps[static_cast<std::size_t>(plan.frontmost)].pid)
           : std::nullopt;
   std::set<ProcessId> pids;
-  for (const hostile::AppSpec& a : spec.apps) pids.insert(a.pid);
-  const bool distinctPids = pids.size() == spec.apps.size();
+  for (const hostile::AppPlan& a : plan.apps) pids.insert(a.pid);
+  const bool distinctPids = pids.size() == plan.apps.size();
   std::set<std::string> ids;
   std::optional<ProcessId> previous;
   const Reply& entries = reply["windows"];
@@ -76,7 +76,7 @@ std::string entryProblem(const DesktopSpec& spec, ProcessId ownPid, const Reply&
     if (!ids.insert(id).second && distinctPids) return "two entries have the id " + id;
     const bool ordinary =
         pid != ownPid &&
-        std::any_of(spec.apps.begin(), spec.apps.end(), [&](const hostile::AppSpec& a) {
+        std::any_of(plan.apps.begin(), plan.apps.end(), [&](const hostile::AppPlan& a) {
           return a.pid == pid && a.policy == 0 && !a.terminated;
         });
     if (!ordinary) return "entry " + id + " belongs to no ordinary application";
@@ -111,11 +111,11 @@ std::string entryProblem(const DesktopSpec& spec, ProcessId ownPid, const Reply&
 
 TEST(WindowListProperties, GivesOneSoundReply) {
   checkProperty(kRuns, [] {
-    const DesktopSpec spec = *hostile::hostileDesktop();
-    const Listed run = listOn(spec);
+    const DesktopPlan plan = *hostile::hostileDesktop();
+    const Listed run = listOn(plan);
     require(test::replyProblem(run.reply, test::ReplyKind::windows));
-    require(entryProblem(spec, run.built.desktop->ownPid, run.reply));
-    if (!spec.trusted) {
+    require(entryProblem(plan, run.built.desktop->ownPid, run.reply));
+    if (!plan.trusted) {
       RC_ASSERT(run.reply["status"] == kStatusDenied);
       RC_ASSERT(run.built.desktop->calls().size() == 1u);
     }
