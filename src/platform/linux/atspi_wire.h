@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,9 @@ struct ObjectRefHash {
     return std::hash<std::string>()(ref.bus) * 31 + std::hash<std::string>()(ref.path);
   }
 };
+
+// The coordinate at which GTK places what it does not draw.
+inline constexpr std::int32_t kNotDrawn = std::numeric_limits<std::int32_t>::min();
 
 // Screen rectangle of an accessible, in pixels.
 struct Extents {

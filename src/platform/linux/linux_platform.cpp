@@ -450,8 +450,14 @@ void LinuxPlatform::requestStates(Node& n) {
 }
 
 void LinuxPlatform::requestExtents(Node& n) {
-  fill(*this, n, &Node::extents, getExtentsCall(n.ref),
-       [](DBusMessage& reply) { return extentsReply(reply); });
+  fill(*this, n, &Node::extents, getExtentsCall(n.ref), [](DBusMessage& reply) {
+    std::optional<Extents> extents = extentsReply(reply);
+    // GTK puts what it does not draw (the items of closed menus, hidden popovers, pages
+    // not shown) at the most negative coordinates: such an element has no frame on screen.
+    if (extents && (extents->x == kNotDrawn || extents->y == kNotDrawn))
+      return std::optional<Extents>();
+    return extents;
+  });
 }
 
 void LinuxPlatform::requestProperties(Node& n) {
@@ -1124,7 +1130,8 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
     }
     if (const std::optional<ObjectRef>& frame = known->second) {
       // The deepest showing element that contains the point, taking at each level the
-      // first child in the application's order that does.
+      // last child in the application's order that does: where children overlap (an
+      // overlay), the later one is drawn over the earlier.
       Node* current = &node(*frame);
       // The window a hit test lands in is the one the walk reads: reading it ahead from
       // here keeps the application busy while the descent waits.
@@ -1156,9 +1163,9 @@ ElementRead LinuxPlatform::copyElementAtPosition(const Element& systemWide, floa
             },
             deadline);
         Node* next = nullptr;
-        for (const ObjectRef& ref : *children) {
-          if (ref.null()) continue;
-          Node& child = node(ref);
+        for (auto it = children->rbegin(); it != children->rend(); ++it) {
+          if (it->null()) continue;
+          Node& child = node(*it);
           if (!child.extents.value || !child.states.value) continue;
           if (!hasState(*child.states.value, State::showing)) continue;
           const Extents& box = *child.extents.value;
