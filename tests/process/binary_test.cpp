@@ -1,6 +1,7 @@
 // The real binary as the host runs it: a child process with pipes for its standard
-// streams. On this build the accessibility interface is not available, so every command
-// is answered by its permission-denied reply.
+// streams. The child gets no display and no session or accessibility bus, so the
+// accessibility interface is not available to it and every command is answered by its
+// permission-denied reply (the end-to-end tests run it on a real desktop).
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -27,6 +29,21 @@ struct ProcessRun {
 void readAll(int fd, std::string& into) {
   char buffer[4096];
   for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) into.append(buffer, n);
+}
+
+// This process's environment without what would lead the child to a desktop.
+std::vector<char*> environmentWithoutDesktop() {
+  std::vector<char*> kept;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const bool desktop = variable.starts_with("DISPLAY=") ||
+                         variable.starts_with("WAYLAND_DISPLAY=") ||
+                         variable.starts_with("DBUS_SESSION_BUS_ADDRESS=") ||
+                         variable.starts_with("AT_SPI_BUS_ADDRESS=");
+    if (!desktop) kept.push_back(*entry);
+  }
+  kept.push_back(nullptr);
+  return kept;
 }
 
 // Runs the binary with `arguments`. The input is written to its standard input, which is
@@ -51,8 +68,10 @@ ProcessRun runBinary(const std::vector<std::string>& arguments, const std::strin
   std::vector<char*> pointers;
   for (auto& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
+  std::vector<char*> environment = environmentWithoutDesktop();
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, NEVO_BINARY, &actions, nullptr, pointers.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, NEVO_BINARY, &actions, nullptr, pointers.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(spawned, 0);
   close(in[0]);
@@ -141,7 +160,10 @@ TEST(Binary, SurvivesAHostThatStopsReading) {
     dup2(out[1], 1);
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
-    execl(NEVO_BINARY, NEVO_BINARY, "--windows", static_cast<char*>(nullptr));
+    std::vector<char*> environment = environmentWithoutDesktop();
+    char* const arguments[] = {const_cast<char*>(NEVO_BINARY), const_cast<char*>("--windows"),
+                               nullptr};
+    execve(NEVO_BINARY, arguments, environment.data());
     _exit(127);
   }
   close(out[1]);

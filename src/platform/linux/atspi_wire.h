@@ -1,0 +1,132 @@
+// The AT-SPI2 D-Bus protocol as the Linux backend speaks it: names, the calls it makes
+// and the shapes of their replies. Builders return null when an argument is not valid
+// D-Bus syntax; parsers return absent for a reply of any other shape (an error reply
+// included), so that nothing an application sends can trip a libdbus check.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/dbus_link.h"
+
+namespace nevo::lin {
+
+inline constexpr std::string_view kAccessibleInterface = "org.a11y.atspi.Accessible";
+inline constexpr std::string_view kComponentInterface = "org.a11y.atspi.Component";
+inline constexpr std::string_view kTextInterface = "org.a11y.atspi.Text";
+inline constexpr std::string_view kValueInterface = "org.a11y.atspi.Value";
+inline constexpr std::string_view kCollectionInterface = "org.a11y.atspi.Collection";
+inline constexpr std::string_view kApplicationInterface = "org.a11y.atspi.Application";
+inline constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
+inline constexpr std::string_view kRegistryName = "org.a11y.atspi.Registry";
+inline constexpr std::string_view kRootPath = "/org/a11y/atspi/accessible/root";
+inline constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
+inline constexpr std::string_view kBusDaemonName = "org.freedesktop.DBus";
+inline constexpr std::string_view kBusDaemonPath = "/org/freedesktop/DBus";
+inline constexpr std::string_view kBusDaemonInterface = "org.freedesktop.DBus";
+inline constexpr std::string_view kLauncherName = "org.a11y.Bus";
+inline constexpr std::string_view kLauncherPath = "/org/a11y/bus";
+
+// One accessible object: the bus name of its application and its object path.
+struct ObjectRef {
+  std::string bus;
+  std::string path;
+  friend bool operator==(const ObjectRef&, const ObjectRef&) = default;
+  // The protocol's "no object": an empty name or the null path.
+  bool null() const { return bus.empty() || path == kNullPath; }
+};
+
+struct ObjectRefHash {
+  std::size_t operator()(const ObjectRef& ref) const {
+    return std::hash<std::string>()(ref.bus) * 31 + std::hash<std::string>()(ref.path);
+  }
+};
+
+// The coordinate at which GTK places what it does not draw.
+inline constexpr std::int32_t kNotDrawn = std::numeric_limits<std::int32_t>::min();
+
+// Screen rectangle of an accessible, in pixels.
+struct Extents {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  friend bool operator==(const Extents&, const Extents&) = default;
+  bool contains(double px, double py) const {
+    return px >= x && py >= y && px < double(x) + width && py < double(y) + height;
+  }
+};
+
+// The state set: bit n is state n of the protocol's numbering.
+using StateSet = std::uint64_t;
+enum class State : unsigned {
+  active = 1,
+  checked = 4,
+  defunct = 6,
+  enabled = 8,
+  focused = 12,
+  iconified = 15,
+  multiLine = 17,
+  pressed = 20,
+  selected = 23,
+  showing = 25,
+  visible = 30,
+};
+constexpr bool hasState(StateSet set, State state) {
+  return ((set >> static_cast<unsigned>(state)) & 1u) != 0;
+}
+constexpr StateSet stateBit(State state) {
+  return StateSet{1} << static_cast<unsigned>(state);
+}
+
+// The Accessible interface's properties in one reply.
+struct AccessibleProperties {
+  std::string name;
+  std::string description;
+  std::string accessibleId;
+  std::int32_t childCount = 0;
+  std::optional<ObjectRef> parent;
+};
+
+// Calls on an accessible object.
+Message getRoleCall(const ObjectRef& object);
+Message getStateCall(const ObjectRef& object);
+Message getExtentsCall(const ObjectRef& object);  // screen coordinates
+Message getChildrenCall(const ObjectRef& object);
+Message getChildAtIndexCall(const ObjectRef& object, std::int32_t index);
+Message getPropertyCall(const ObjectRef& object, std::string_view interface,
+                        std::string_view property);
+Message getAllPropertiesCall(const ObjectRef& object, std::string_view interface);
+// Characters [0, count) of the Text interface.
+Message getTextCall(const ObjectRef& object, std::int32_t count);
+// The first `count` objects below `object` (itself excluded) whose states include every
+// state of `states`, in the application's order; `traverse` walks the whole subtree,
+// otherwise only the children.
+Message getMatchesCall(const ObjectRef& object, StateSet states, std::int32_t count, bool traverse);
+Message getAccessibleAtPointCall(const ObjectRef& object, std::int32_t x, std::int32_t y);
+Message getApplicationBusAddressCall(const ObjectRef& application);
+// Calls on the bus daemon and the launcher of the accessibility bus.
+Message helloCall();
+Message connectionPidCall(std::string_view busName);
+Message accessibilityBusAddressCall();
+
+// Replies.
+bool isError(DBusMessage& reply);
+std::optional<std::uint32_t> uint32Reply(DBusMessage& reply);  // "u"
+std::optional<std::string> stringReply(DBusMessage& reply);    // "s"
+std::optional<StateSet> stateReply(DBusMessage& reply);        // "au"
+std::optional<Extents> extentsReply(DBusMessage& reply);       // "(iiii)"
+std::optional<ObjectRef> referenceReply(DBusMessage& reply);   // "(so)"
+std::optional<std::vector<ObjectRef>> referencesReply(DBusMessage& reply, std::size_t limit);
+// Properties.Get replies: "v" holding the type named.
+std::optional<std::string> variantStringReply(DBusMessage& reply);
+std::optional<std::int32_t> variantInt32Reply(DBusMessage& reply);
+std::optional<double> variantDoubleReply(DBusMessage& reply);
+std::optional<ObjectRef> variantReferenceReply(DBusMessage& reply);
+std::optional<AccessibleProperties> accessiblePropertiesReply(DBusMessage& reply);  // "a{sv}"
+
+}  // namespace nevo::lin

@@ -1,0 +1,308 @@
+#include "platform/linux/x11_desktop.h"
+
+#include <xcb/xcb_icccm.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/linux/text_utf8.h"
+
+namespace nevo::lin {
+namespace {
+
+// Most client windows read; a desktop with more is read in part (bottom of the stack
+// dropped, so the windows on top stay).
+constexpr std::size_t kClientWindowLimit = 512;
+// Longest property value read, in 32-bit units.
+constexpr std::uint32_t kPropertyLengthLimit = 16384;
+// ICCCM's WM_STATE value of an iconified window, and the WM_CHANGE_STATE request for it.
+constexpr std::uint32_t kIconicState = 3;
+
+template <class Reply>
+struct FreeReply {
+  void operator()(Reply* reply) const { std::free(reply); }
+};
+template <class Reply>
+using Owned = std::unique_ptr<Reply, FreeReply<Reply>>;
+
+void dropError(xcb_generic_error_t* error) {
+  std::free(error);
+}
+
+xcb_intern_atom_cookie_t intern(xcb_connection_t* connection, const char* name) {
+  return xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+}
+
+xcb_atom_t internReply(xcb_connection_t* connection, xcb_intern_atom_cookie_t cookie) {
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, &error));
+  dropError(error);
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+std::string propertyString(xcb_get_property_reply_t* reply) {
+  if (reply == nullptr || reply->format != 8) return {};
+  const int length = xcb_get_property_value_length(reply);
+  if (length <= 0) return {};
+  const char* data = static_cast<const char*>(xcb_get_property_value(reply));
+  std::string text(data, static_cast<std::size_t>(length));
+  // Properties may hold several NUL-separated strings; the first one is the value.
+  const std::size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+}  // namespace
+
+std::string latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<X11Desktop> X11Desktop::connect() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') return nullptr;
+  int screen = 0;
+  xcb_connection_t* connection = xcb_connect(display, &screen);
+  if (connection == nullptr) return nullptr;
+  if (xcb_connection_has_error(connection)) {
+    xcb_disconnect(connection);
+    return nullptr;
+  }
+  std::unique_ptr<X11Desktop> desktop(new X11Desktop(connection, screen));
+  if (!desktop->ewmhReady_) return nullptr;
+  return desktop;
+}
+
+X11Desktop::X11Desktop(xcb_connection_t* connection, int screen)
+    : connection_(connection), screen_(screen) {
+  xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
+  const xcb_intern_atom_cookie_t applicationId = intern(connection_, "_GTK_APPLICATION_ID");
+  const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
+  const xcb_intern_atom_cookie_t changeState = intern(connection_, "WM_CHANGE_STATE");
+  const xcb_intern_atom_cookie_t busAddress = intern(connection_, "AT_SPI_BUS");
+  if (cookies != nullptr) {
+    xcb_generic_error_t* error = nullptr;
+    ewmhReady_ = xcb_ewmh_init_atoms_replies(&ewmh_, cookies, &error) != 0;
+    dropError(error);
+  }
+  applicationIdAtom_ = internReply(connection_, applicationId);
+  wmStateAtom_ = internReply(connection_, wmState);
+  changeStateAtom_ = internReply(connection_, changeState);
+  busAddressAtom_ = internReply(connection_, busAddress);
+  ewmhReady_ = ewmhReady_ && screen_ >= 0 && screen_ < ewmh_.nb_screens;
+}
+
+X11Desktop::~X11Desktop() {
+  if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
+  xcb_disconnect(connection_);
+}
+
+std::optional<xcb_window_t> X11Desktop::activeWindow() {
+  xcb_window_t window = XCB_WINDOW_NONE;
+  xcb_generic_error_t* error = nullptr;
+  const bool read = xcb_ewmh_get_active_window_reply(
+                        &ewmh_, xcb_ewmh_get_active_window(&ewmh_, screen_), &window, &error) != 0;
+  dropError(error);
+  if (!read || window == XCB_WINDOW_NONE) return std::nullopt;
+  return window;
+}
+
+std::string X11Desktop::accessibilityBusAddress() {
+  if (busAddressAtom_ == XCB_ATOM_NONE) return {};
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, ewmh_.screens[screen_]->root, busAddressAtom_,
+                       XCB_ATOM_STRING, 0, kPropertyLengthLimit),
+      &error));
+  dropError(error);
+  return propertyString(reply.get());
+}
+
+ProcessId X11Desktop::windowPid(xcb_window_t window) {
+  std::uint32_t pid = 0;
+  xcb_generic_error_t* error = nullptr;
+  const bool read =
+      xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, window), &pid, &error) != 0;
+  dropError(error);
+  if (!read || pid == 0 || pid > 0x7fffffffu) return 0;
+  return static_cast<ProcessId>(pid);
+}
+
+std::vector<ClientWindow> X11Desktop::clientWindows() {
+  xcb_ewmh_get_windows_reply_t list{};
+  xcb_generic_error_t* error = nullptr;
+  std::vector<xcb_window_t> ids;
+  if (xcb_ewmh_get_client_list_stacking_reply(
+          &ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, screen_), &list, &error)) {
+    ids.assign(list.windows, list.windows + list.windows_len);
+    xcb_ewmh_get_windows_reply_wipe(&list);
+  } else if (dropError(error), error = nullptr,
+             xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screen_),
+                                            &list, &error)) {
+    // Without a stacking order, the order of mapping stands in for it.
+    ids.assign(list.windows, list.windows + list.windows_len);
+    xcb_ewmh_get_windows_reply_wipe(&list);
+  }
+  dropError(error);
+  if (ids.size() > kClientWindowLimit) ids.erase(ids.begin(), ids.end() - kClientWindowLimit);
+
+  const xcb_window_t root = ewmh_.screens[screen_]->root;
+  struct Cookies {
+    xcb_get_property_cookie_t pid, name, legacyName, extents, state, iccState, windowClass,
+        applicationId;
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t origin;
+    xcb_get_window_attributes_cookie_t attributes;
+  };
+  // Every request goes out before the first reply is awaited: one round trip for all.
+  std::vector<Cookies> cookies;
+  cookies.reserve(ids.size());
+  for (const xcb_window_t id : ids) {
+    cookies.push_back(Cookies{
+        xcb_ewmh_get_wm_pid(&ewmh_, id),
+        xcb_ewmh_get_wm_name(&ewmh_, id),
+        xcb_icccm_get_wm_name(connection_, id),
+        xcb_ewmh_get_frame_extents(&ewmh_, id),
+        xcb_ewmh_get_wm_state(&ewmh_, id),
+        xcb_get_property(connection_, 0, id, wmStateAtom_, wmStateAtom_, 0, 2),
+        xcb_icccm_get_wm_class(connection_, id),
+        xcb_get_property(connection_, 0, id, applicationIdAtom_, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                         kPropertyLengthLimit),
+        xcb_get_geometry(connection_, id),
+        xcb_translate_coordinates(connection_, id, root, 0, 0),
+        xcb_get_window_attributes(connection_, id),
+    });
+  }
+
+  std::vector<ClientWindow> windows;
+  windows.reserve(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const Cookies& c = cookies[i];
+    ClientWindow window;
+    window.id = ids[i];
+
+    std::uint32_t pid = 0;
+    if (xcb_ewmh_get_wm_pid_reply(&ewmh_, c.pid, &pid, &error) && pid <= 0x7fffffffu) {
+      window.pid = static_cast<ProcessId>(pid);
+    }
+    dropError(error), error = nullptr;
+
+    xcb_ewmh_get_utf8_strings_reply_t name{};
+    if (xcb_ewmh_get_wm_name_reply(&ewmh_, c.name, &name, &error)) {
+      window.title = validUtf8(std::string(name.strings, name.strings_len));
+      xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+    }
+    dropError(error), error = nullptr;
+    xcb_icccm_get_text_property_reply_t legacy{};
+    if (xcb_icccm_get_text_property_reply(connection_, c.legacyName, &legacy, &error)) {
+      if (window.title.empty()) {
+        const std::string raw(legacy.name, legacy.name_len);
+        window.title = legacy.encoding == ewmh_.UTF8_STRING ? validUtf8(raw)
+                       : legacy.encoding == XCB_ATOM_STRING ? latin1ToUtf8(raw)
+                                                            : std::string();
+      }
+      xcb_icccm_get_text_property_reply_wipe(&legacy);
+    }
+    dropError(error), error = nullptr;
+    const std::size_t nul = window.title.find('\0');
+    if (nul != std::string::npos) window.title.resize(nul);
+
+    xcb_ewmh_get_extents_reply_t extents{};
+    const bool framed = xcb_ewmh_get_frame_extents_reply(&ewmh_, c.extents, &extents, &error);
+    dropError(error), error = nullptr;
+
+    xcb_ewmh_get_atoms_reply_t states{};
+    if (xcb_ewmh_get_wm_state_reply(&ewmh_, c.state, &states, &error)) {
+      window.hidden = std::find(states.atoms, states.atoms + states.atoms_len,
+                                ewmh_._NET_WM_STATE_HIDDEN) != states.atoms + states.atoms_len;
+      xcb_ewmh_get_atoms_reply_wipe(&states);
+    }
+    dropError(error), error = nullptr;
+    Owned<xcb_get_property_reply_t> iccState(
+        xcb_get_property_reply(connection_, c.iccState, &error));
+    dropError(error), error = nullptr;
+    if (iccState && iccState->format == 32 && xcb_get_property_value_length(iccState.get()) >= 4) {
+      const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(iccState.get()));
+      window.hidden = window.hidden || value[0] == kIconicState;
+    }
+
+    xcb_icccm_get_wm_class_reply_t windowClass{};
+    if (xcb_icccm_get_wm_class_reply(connection_, c.windowClass, &windowClass, &error)) {
+      if (windowClass.class_name != nullptr) {
+        window.windowClass = latin1ToUtf8(windowClass.class_name);
+      }
+      xcb_icccm_get_wm_class_reply_wipe(&windowClass);
+    }
+    dropError(error), error = nullptr;
+    Owned<xcb_get_property_reply_t> applicationId(
+        xcb_get_property_reply(connection_, c.applicationId, &error));
+    dropError(error), error = nullptr;
+    window.applicationId = validUtf8(propertyString(applicationId.get()));
+
+    Owned<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection_, c.geometry, &error));
+    dropError(error), error = nullptr;
+    Owned<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(connection_, c.origin, &error));
+    dropError(error), error = nullptr;
+    Owned<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(connection_, c.attributes, &error));
+    dropError(error), error = nullptr;
+    if (!geometry || !origin) continue;  // the window went away meanwhile
+    window.viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    window.client = ScreenRect{double(origin->dst_x), double(origin->dst_y),
+                               double(geometry->width), double(geometry->height)};
+    window.frame = window.client;
+    if (framed) {
+      window.frame.x -= extents.left;
+      window.frame.y -= extents.top;
+      window.frame.width += double(extents.left) + extents.right;
+      window.frame.height += double(extents.top) + extents.bottom;
+    }
+    windows.push_back(std::move(window));
+  }
+  return windows;
+}
+
+bool X11Desktop::requestActivation(xcb_window_t window) {
+  const xcb_window_t current = activeWindow().value_or(XCB_WINDOW_NONE);
+  xcb_ewmh_request_change_active_window(&ewmh_, screen_, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+                                        XCB_CURRENT_TIME, current);
+  return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
+}
+
+bool X11Desktop::requestRaise(xcb_window_t window) {
+  xcb_ewmh_request_restack_window(&ewmh_, screen_, window, XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE);
+  return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
+}
+
+bool X11Desktop::requestIconify(xcb_window_t window) {
+  // ICCCM's request to iconify: WM_CHANGE_STATE with IconicState, sent to the root.
+  const std::uint32_t data[] = {kIconicState};
+  xcb_ewmh_send_client_message(connection_, window, ewmh_.screens[screen_]->root, changeStateAtom_,
+                               1, data);
+  return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
+}
+
+int X11Desktop::descriptor() const {
+  return xcb_get_file_descriptor(connection_);
+}
+
+void X11Desktop::drainEvents() {
+  while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+}
+
+}  // namespace nevo::lin

@@ -1,0 +1,308 @@
+"""What every end-to-end test needs: the tool run as the host runs it, with the checks that
+hold for every reply, the test application steered through its command lines, and the
+shapes of element records and window entries."""
+
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+
+import desktop as desktop_module  # noqa: E402  (scripts/desktop.py)
+
+Desktop = desktop_module.Desktop
+DesktopError = desktop_module.DesktopError
+
+# Set from the command line by e2e_test.py.
+BINARY = None
+TEST_APP = None
+
+# The test application's password text: no output of any command may hold it.
+PASSWORD_TEXT = "hunter2-e2e"
+
+DENIED = "需要为 NEVO 开启辅助功能权限。"
+DENIED_OBSERVATION = '{"elements":[],"reason":"%s","status":"denied"}\n' % DENIED
+DENIED_WINDOWS = '{"reason":"%s","status":"denied","windows":[]}\n' % DENIED
+DENIED_FOCUS = '{"reason":"%s","status":"denied"}\n' % DENIED
+APPLICATION_CHANGED = "目标应用已变化，请重新获取窗口列表。"
+WINDOW_CHANGED = "目标窗口已变化，请重新获取窗口列表。"
+AMBIGUOUS = "目标窗口已变化，或存在同名同位置的窗口。请先移动或重命名窗口以便区分，再重新获取窗口列表。"
+STATE_CHANGED = "目标窗口位置、标题或状态已变化，请重新获取窗口列表。"
+
+STATUSES = {"available", "unavailable", "denied", "focused"}
+RECORD_KEYS = {"bounds", "enabled", "focused", "hasValue", "hittable", "id", "identifier", "name",
+               "protected", "role", "value"}
+ENTRY_KEYS = {"appName", "bounds", "id", "isFrontmost", "isMinimized", "pid", "title"}
+BOUNDS_KEYS = {"height", "width", "x", "y"}
+
+# No run may take longer than this, whatever the command: past it the tool hangs.
+HANG_SECONDS = 30.0
+
+
+class Run:
+    """One run of the tool: what it was given, what it wrote, how long it took."""
+
+    def __init__(self, arguments, stdin, completed, seconds):
+        self.arguments = arguments
+        self.stdin = stdin
+        self.stdout = completed.stdout
+        self.stderr = completed.stderr
+        self.status = completed.returncode
+        self.seconds = seconds
+        self.line = self.stdout.decode("utf-8", errors="replace")
+        self.reply = None
+
+    def describe(self):
+        return (f"nevo-desktop-accessibility {' '.join(self.arguments)} "
+                f"(stdin {self.stdin!r}) exited {self.status} after {self.seconds:.2f} s\n"
+                f"stdout: {self.line!r}\nstderr: {self.stderr.decode(errors='replace')!r}")
+
+
+class Tool:
+    """The binary, run on one desktop's environment (or any other) like the host runs it:
+    standard input closed after the entry, or empty; one line expected back."""
+
+    def __init__(self, test, env):
+        self.test = test
+        self.env = env
+        self.runs = []
+
+    def run(self, *arguments, stdin=None, env=None, during=None):
+        """Runs the tool to its end; `during`, if given, is called once it has started."""
+        started = time.monotonic()
+        process = subprocess.Popen([BINARY, *arguments], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=env if env is not None else self.env)
+        if during is not None:
+            during()
+        try:
+            stdout, stderr = process.communicate(stdin.encode() if stdin is not None else b"",
+                                                 timeout=HANG_SECONDS)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            self.test.fail(f"nevo-desktop-accessibility {' '.join(arguments)} did not answer "
+                           f"within {HANG_SECONDS:.0f} s")
+        completed = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
+        run = Run(list(arguments), stdin, completed, time.monotonic() - started)
+        self.runs.append(run)
+        self.check(run)
+        return run
+
+    def check(self, run):
+        """What holds for every reply: exit status 0, nothing on standard error, exactly one
+        line holding one JSON object with a known status, and never the password."""
+        t = self.test
+        t.assertEqual(run.status, 0, run.describe())
+        t.assertEqual(run.stderr, b"", run.describe())
+        t.assertTrue(run.stdout.endswith(b"\n") and run.stdout.count(b"\n") == 1,
+                     "not exactly one line: " + run.describe())
+        t.assertNotIn(PASSWORD_TEXT.encode(), run.stdout, "the password leaked: " + run.describe())
+        try:
+            run.reply = json.loads(run.stdout)
+        except ValueError as error:
+            t.fail(f"not JSON ({error}): " + run.describe())
+        t.assertIsInstance(run.reply, dict, run.describe())
+        t.assertIn(run.reply.get("status"), STATUSES, run.describe())
+        if run.reply["status"] in ("unavailable", "denied"):
+            t.assertIsInstance(run.reply.get("reason"), str, run.describe())
+
+    def observe(self, **kwargs):
+        return self.run(**kwargs).reply
+
+    def windows(self, **kwargs):
+        return self.run("--windows", **kwargs).reply
+
+    def focus(self, entry, **kwargs):
+        text = entry if isinstance(entry, str) else json.dumps(entry, ensure_ascii=False)
+        return self.run("--focus", stdin=text, **kwargs).reply
+
+
+class TestApp:
+    """The test application (tests/e2e/app), started on a desktop; `command` sends one of its
+    line commands and returns the answer after "ok"."""
+
+    def __init__(self, desktop, scene="full", prefix="NEVO E2E"):
+        self.desktop = desktop
+        self.prefix = prefix
+        self.process = desktop.spawn([TEST_APP, "--scene", scene, "--prefix", prefix],
+                                     name=f"test-app-{prefix.replace(' ', '-')}",
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.pid = self.process.pid
+        ready = self._answer(desktop_module.START_SECONDS)
+        if not ready.startswith("ready"):
+            raise DesktopError(f"the test application ({prefix}) did not start: {ready}")
+        desktop.wait_registered(self.pid, f"the test application ({prefix})")
+
+    def _answer(self, seconds):
+        readable, _, _ = select.select([self.process.stdout], [], [], seconds)
+        if not readable:
+            return f"no answer within {seconds} s"
+        line = self.process.stdout.readline().decode().strip()
+        return line or f"no answer (exit status {self.process.poll()})"
+
+    def command(self, line):
+        self.process.stdin.write(line.encode() + b"\n")
+        self.process.stdin.flush()
+        answer = self._answer(10)
+        if not answer.startswith("ok"):
+            raise AssertionError(f"test application command {line!r}: {answer}")
+        return answer[2:].strip()
+
+    def rectangle(self, line):
+        x, y, width, height = (float(v) for v in self.command(line).split())
+        return {"x": x, "y": y, "width": width, "height": height}
+
+    def frame(self, window):
+        """The window's frame on the screen, decorations included."""
+        return self.rectangle(f"frame {window}")
+
+    def where(self, widget):
+        """A control's frame on the screen."""
+        return self.rectangle(f"where {widget}")
+
+    def title(self, window):
+        return f"{self.prefix} {window.capitalize()}"
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class DesktopTestCase(unittest.TestCase):
+    """A test class whose tests share one desktop, started before the first test; a desktop
+    that cannot start fails every test of the class with the reason."""
+
+    desktop = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desktop = Desktop()
+        try:
+            cls.desktop.start()
+        except DesktopError as error:
+            cls.desktop = None
+            raise AssertionError(f"the virtual desktop did not start: {error}") from None
+        sys.stderr.write(f"\n[desktop on {cls.desktop.display} ready in "
+                         f"{cls.desktop.start_seconds:.2f} s] ")
+        try:
+            cls.start_applications()
+        except BaseException as error:
+            cls.desktop.stop()
+            cls.desktop = None
+            if isinstance(error, DesktopError):
+                raise AssertionError(str(error)) from None
+            raise
+
+    @classmethod
+    def start_applications(cls):
+        pass
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.desktop is not None:
+            cls.desktop.stop()
+            cls.desktop = None
+
+    def setUp(self):
+        self.tool = Tool(self, self.desktop.env)
+
+    # -- shapes --------------------------------------------------------------------------
+
+    def assertBounds(self, bounds, context):
+        self.assertIsInstance(bounds, dict, context)
+        self.assertEqual(set(bounds), BOUNDS_KEYS, context)
+        for key in BOUNDS_KEYS:
+            self.assertIsInstance(bounds[key], (int, float), context)
+            self.assertNotIsInstance(bounds[key], bool, context)
+
+    def assertRecords(self, elements, pid):
+        """Every element record has its 11 keys with their types, an id of its application
+        and a unique path, and a frame of positive size; at most one is the focused one and
+        it comes first."""
+        self.assertIsInstance(elements, list)
+        ids = set()
+        for index, record in enumerate(elements):
+            context = f"record {index}: {record}"
+            self.assertEqual(set(record), RECORD_KEYS, context)
+            for key in ("enabled", "focused", "hasValue", "hittable", "protected"):
+                self.assertIsInstance(record[key], bool, context)
+            for key in ("id", "identifier", "name", "role", "value"):
+                self.assertIsInstance(record[key], str, context)
+            self.assertBounds(record["bounds"], context)
+            self.assertGreater(record["bounds"]["width"], 0, context)
+            self.assertGreater(record["bounds"]["height"], 0, context)
+            prefix, _, path = record["id"].partition(":")
+            self.assertEqual(prefix, str(pid), context)
+            self.assertTrue(path == "focus" or path == "w" or path.startswith("w."), context)
+            self.assertNotIn(record["id"], ids, context)
+            ids.add(record["id"])
+            if record["protected"]:
+                self.assertEqual((record["name"], record["value"], record["hasValue"],
+                                  record["hittable"]), ("", "", False, False), context)
+            if record["role"] in ("textbox", "combobox"):
+                self.assertEqual(record["value"], "", context)
+            if not record["enabled"]:
+                self.assertFalse(record["hittable"], context)
+            self.assertEqual(record["focused"], path == "focus", context)
+        focused = [r for r in elements if r["focused"]]
+        self.assertLessEqual(len(focused), 1)
+        if focused:
+            self.assertIs(elements[0], focused[0], "the focused element's record comes first")
+
+    def assertEntries(self, windows):
+        """Every window entry has its 7 keys with their types and an id of its pid and index,
+        and no id is listed twice."""
+        self.assertIsInstance(windows, list)
+        ids = set()
+        for entry in windows:
+            context = f"entry {entry}"
+            self.assertEqual(set(entry), ENTRY_KEYS, context)
+            self.assertIsInstance(entry["pid"], int, context)
+            self.assertNotIsInstance(entry["pid"], bool, context)
+            pid, _, index = entry["id"].partition(":")
+            self.assertEqual(pid, str(entry["pid"]), context)
+            self.assertTrue(index.isdigit() and str(int(index)) == index, context)
+            self.assertNotIn(entry["id"], ids, context)
+            ids.add(entry["id"])
+            for key in ("appName", "title"):
+                self.assertIsInstance(entry[key], str, context)
+            for key in ("isFrontmost", "isMinimized"):
+                self.assertIsInstance(entry[key], bool, context)
+            self.assertBounds(entry["bounds"], context)
+        self.assertLessEqual(sum(e["isFrontmost"] for e in windows), 1, "one frontmost window at most")
+
+    # -- lookups -------------------------------------------------------------------------
+
+    def named(self, elements, name):
+        found = [r for r in elements if r["name"] == name]
+        self.assertEqual(len(found), 1, f"one record named {name!r} in {elements}")
+        return found[0]
+
+    def entry(self, windows, pid, title):
+        found = [w for w in windows if w["pid"] == pid and w["title"] == title]
+        self.assertEqual(len(found), 1, f"one entry of {pid} titled {title!r} in {windows}")
+        return found[0]
+
+    def assertActive(self, pid, title):
+        """The window manager agrees: a window of `pid` with that title is the active one."""
+        window = self.desktop.active_window()
+        self.assertIsNotNone(window, "no active window")
+        self.assertEqual((self.desktop.window_pid(window), self.desktop.window_title(window)),
+                         (pid, title))
+
+
+def stop_process(pid):
+    """Kills a process of the desktop and, when it is this process's child (the desktop's
+    owner adopts its orphans), reaps it."""
+    try:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+    except (ProcessLookupError, ChildProcessError):
+        pass

@@ -1,0 +1,93 @@
+// A fake of the C interfaces of ApplicationServices and CoreFoundation that the macOS
+// backend calls, over the simulated desktop, so that the backend's own code runs on any
+// system.
+//
+// Every object the fake hands out (strings, numbers, arrays, value wrappers, elements) is
+// counted: it starts with one reference, CFRetain adds one, CFRelease takes one away, and
+// at zero it is freed. A freed object stays known to the fake until the end of the test,
+// so that any later use of it is caught. The fake aborts the test, with a message on
+// standard error, at what would crash or corrupt memory on a Mac: CFRelease of NULL or of
+// a freed object, the use of a freed object, a pointer that is no object of the fake, an
+// index out of range. The booleans kCFBooleanTrue and kCFBooleanFalse and kCFNull are
+// single objects that are never freed, but their references are counted all the same.
+//
+// The accessibility functions ask the bound simulated desktop (each through the desktop's
+// Platform operation of the same name, so the desktop's log, clock and scripted changes
+// see the same calls as when a command runs on the desktop itself) and turn its answers
+// into fake objects. A failed request hands out a value all the same (a "poisoned" value,
+// which the caller must release without reading it); reading one is reported at the end
+// of the test. Where the desktop answers a batch with the same time-out or invalid-element
+// failure for every attribute, the fake fails the whole request, as the system does;
+// otherwise each failed attribute gets its error value (kAXValueTypeAXError) in the array.
+//
+// Strings are kept as UTF-16, as CoreFoundation keeps them, so the backend's conversion to
+// UTF-8 is exercised. A string of the desktop that is not valid UTF-8 cannot be a CFString;
+// the fake stores U+FFFD for each byte it cannot decode.
+#pragma once
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sim_desktop.h"
+
+namespace nevo::fake {
+
+// The desktop that the trust check and element creation ask, until the end of the test.
+void bind(sim::SimDesktop& desktop);
+
+// Settings, back to these defaults at the end of every test.
+struct Settings {
+  // A failed request hands out a poisoned value (or writes a nonsense count).
+  bool handOutOnFailure = true;
+};
+Settings& settings();
+
+// From now on until the end of the test, a successful read of `attribute` of an element
+// equal to `element` (single or in a batch) hands out what `make` returns (one reference,
+// which goes to the caller) in place of the desktop's value.
+void serveRaw(const Element& element, std::string attribute, std::function<CFTypeRef()> make);
+
+// Objects for tests, each with one reference that belongs to the caller.
+CFStringRef makeString(std::u16string_view units);
+CFNumberRef makeInteger(long long value, CFNumberType type = kCFNumberSInt64Type);
+CFNumberRef makeReal(double value, CFNumberType type = kCFNumberFloat64Type);
+// The array takes over the references of its items.
+CFArrayRef makeArray(std::initializer_list<CFTypeRef> items);
+AXValueRef makePoint(CGPoint point);
+AXValueRef makeSize(CGSize size);
+AXValueRef makeRect(CGRect rect);
+AXValueRef makeRange(CFRange range);
+AXValueRef makeError(AXError error);
+// An object of a type the backend has no use for (a URL, an attributed string ...).
+CFTypeRef makeOther();
+
+// The references an object holds now; 0 once it is freed.
+long referenceCount(CFTypeRef object);
+// Objects made in this test and not freed (the permanent ones not counted).
+std::size_t liveObjects();
+// How often the C function of that name was called in this test.
+int calls(std::string_view function);
+
+// The clock and run loop of CoreFoundation. By default a run of the run loop advances the
+// clock by the time asked for and returns kCFRunLoopRunTimedOut.
+struct RunLoop {
+  CFAbsoluteTime now = 0;  // what CFAbsoluteTimeGetCurrent answers
+  // Answers CFRunLoopRunInMode(seconds) in place of the default, when set.
+  std::function<CFRunLoopRunResult(CFTimeInterval seconds)> run;
+  std::vector<CFTimeInterval> runs;  // the seconds of every run, in order
+};
+RunLoop& runLoop();
+
+// The end of a test: what was wrong (objects still alive, with where they came from; the
+// permanent objects' counts off; poisoned values read), then every object is freed and
+// every setting reset.
+std::vector<std::string> endTest();
+
+}  // namespace nevo::fake
