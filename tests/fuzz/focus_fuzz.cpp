@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !problem.empty()) {
     fail(problem, input, reply);
   }
-  if (desktop->clock - start > test::focusBound(desktop->defaultTimeout) + 1e-9) {
+  if (desktop->clock - start > test::focusBound() + 1e-9) {
     fail("took " + std::to_string(desktop->clock - start) + " s", input, reply);
   }
   const std::string reason = reply.value("reason", std::string());

@@ -77,7 +77,7 @@ TEST(ObservationProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Observed run = observeOn(*hostile::hostileDesktop());
     const double bound =
-        test::observationBound(static_cast<double>(run.built.desktop->defaultTimeout));
+        test::observationBound();
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }

@@ -126,7 +126,7 @@ TEST(WindowListProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Listed run = listOn(*hostile::hostileDesktop());
     const double bound =
-        test::windowListBound(static_cast<double>(run.built.desktop->defaultTimeout));
+        test::windowListBound();
     if (!(run.spent <= bound + 1e-9)) {
       RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
     }
