@@ -21,3 +21,4 @@ for preset in debug clang sanitize; do
     ctest --preset "$preset" --parallel 2
   fi
 done
+scripts/hardening.sh

@@ -207,5 +207,25 @@ TEST(Activation, GivesUpWhenFocusIsNotConfirmedWithinTheDeadline) {
   }
 }
 
+TEST(Activation, AWindowThatDoesNotAnswerHoldsNoChangeLongerThanItsTimeOut) {
+  struct Case {
+    const char* what;
+    std::function<void(Scene&)> hang;
+    bool isMinimized;
+  } cases[] = {
+      {"restore", [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 30); }, true},
+      {"raise", [](Scene& s) { s.draft.latency("AXRaise", 30); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene s;
+    c.hang(s);
+    const double start = s.desktop.clock;
+    const Reply reply = activateAndVerify(s.desktop, s.target(s.draft, c.isMinimized));
+    EXPECT_EQ(reply["status"], "unavailable");
+    EXPECT_DOUBLE_EQ(s.desktop.clock - start, static_cast<double>(kWindowChangeTimeout));
+  }
+}
+
 }  // namespace
 }  // namespace nevo

@@ -90,10 +90,10 @@ TEST_F(ObservationTest, RunsItsStepsInOrderAndReportsTheSnapshot) {
                                                 "frontmost",
                                                 "createApplication",
                                                 "setTimeout@app",
-                                                "read@app AXFocusedWindow",
-                                                "batch@w AXPosition,AXSize",
                                                 "createSystemWide@system",
                                                 "setTimeout@system",
+                                                "read@app AXFocusedWindow",
+                                                "batch@w AXPosition,AXSize",
                                                 "read@app AXFocusedUIElement",
                                                 "now",  // the deadline
                                                 "now",  // the walk's first visit
@@ -151,9 +151,17 @@ TEST_F(ObservationTest, FailsBeforeTheWalkWithItsReplies) {
 
     EXPECT_EQ(test::observeOn(d), c.expected);
     // The run ended at the failing step.
-    EXPECT_TRUE(d.callsOf(Op::createSystemWide).empty());
+    EXPECT_FALSE(d.wasRead(a.node(), "AXFocusedUIElement"));
     EXPECT_FALSE(d.wasRead(w, "AXRole"));
   }
+}
+
+TEST_F(ObservationTest, AWindowThatDoesNotAnswerHoldsItNoLongerThanTheTimeOut) {
+  // The window carries no time-out of its own: the system-wide one, set first, bounds it.
+  window.latency("AXPosition", 30);
+  const double start = desktop.clock;
+  EXPECT_EQ(test::observeOn(desktop), failure("unavailable", kReasonNoWindowInformation));
+  EXPECT_DOUBLE_EQ(desktop.clock - start, static_cast<double>(kObservationTimeout));
 }
 
 TEST_F(ObservationTest, DeniedRunTouchesNothingElse) {

@@ -188,9 +188,16 @@ TEST(ResolveTarget, RefusesAStaleEntryWithTheReasonThatFits) {
        kReasonWindowChanged},
       {"the windows answer too slowly", "Draft",
        [](Editor& e) {
-         for (const Node& window : e.app().windows()) window.latency("AXTitle", 0.3);
+         // Each within the time-out, but 20 more windows of 0.045 s outlast the 0.8 s.
+         for (int i = 0; i < 20; ++i) {
+           e.app().addWindow("More " + std::to_string(i), {10.0 * i, 900, 100, 100});
+         }
+         for (const Node& window : e.app().windows()) window.latency("AXTitle", 0.045);
        },
        kReasonIncompleteCheck},
+      {"a window that does not answer within the time-out is not matched", "Draft",
+       [](Editor& e) { e.draft.latency("AXTitle", 0.3); },
+       kReasonAmbiguousWindow},
       {"the window moved by one point", "Draft",
        [](Editor& e) {
          e.draft.frame({101.5, 40, 800, 600});

@@ -14,6 +14,7 @@ bool focusConfirmed(Platform& platform, const FocusTarget& target) {
 }  // namespace
 
 Reply activateAndVerify(Platform& platform, const FocusTarget& target) {
+  platform.setMessagingTimeout(target.window, kWindowChangeTimeout);
   if (target.isMinimized &&
       platform.setBooleanAttribute(target.window, "AXMinimized", false) != AxStatus::success) {
     return unavailableReply(kReasonRestoreRefused);

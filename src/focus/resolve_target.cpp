@@ -22,6 +22,7 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
     return unavailableReply(kReasonApplicationChanged);
   }
 
+  boundWindowRequests(platform);
   const Element element = applicationElement(platform, request.pid);
   const WindowList list = windowArray(platform, element, kWindowLimit);
   if (request.index >= static_cast<std::int64_t>(list.windows.size())) {

@@ -29,6 +29,10 @@ Reply observe(Platform& platform) {
 
   const Element application = platform.createApplicationElement(pid);
   platform.setMessagingTimeout(application, kObservationTimeout);
+  // The system-wide time-out is the default of every other element: set before the window
+  // is read, it bounds the window's frame too, not only the walk.
+  Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kObservationTimeout);
 
   const std::optional<Element> startWindow =
       focusedAttribute(platform, application, "AXFocusedWindow");
@@ -36,8 +40,6 @@ Reply observe(Platform& platform) {
   const std::optional<Rect> startFrame = bounds(platform, *startWindow);
   if (!startFrame) return observationFailure(unavailableReply(kReasonNoWindowInformation));
 
-  Element system = platform.createSystemWideElement();
-  platform.setMessagingTimeout(system, kObservationTimeout);
   std::optional<Element> focused = focusedAttribute(platform, application, "AXFocusedUIElement");
   ObservationState state(application, std::move(system), std::move(focused),
                          platform.now() + kObservationWalkSeconds);

@@ -14,6 +14,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 
 import desktop as desktop_module  # noqa: E402  (scripts/desktop.py)
+import jsonschema  # noqa: E402  (Debian's python3-jsonschema)
 
 Desktop = desktop_module.Desktop
 DesktopError = desktop_module.DesktopError
@@ -42,6 +43,22 @@ BOUNDS_KEYS = {"height", "width", "x", "y"}
 
 # No run may take longer than this, whatever the command: past it the tool hangs.
 HANG_SECONDS = 30.0
+
+SCHEMA_DIRECTORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                                "schema")
+
+
+def _validator(name):
+    with open(os.path.join(SCHEMA_DIRECTORY, name + ".schema.json"), encoding="utf-8") as file:
+        schema = json.load(file)
+    jsonschema.Draft7Validator.check_schema(schema)
+    return jsonschema.Draft7Validator(schema)
+
+
+# The reply schema of each argument list: the three commands, and anything else.
+VALIDATORS = {(): _validator("observation"), ("--windows",): _validator("windows"),
+              ("--focus",): _validator("focus")}
+UNSUPPORTED_VALIDATOR = _validator("unsupported")
 
 
 class Run:
@@ -109,6 +126,10 @@ class Tool:
             t.fail(f"not JSON ({error}): " + run.describe())
         t.assertIsInstance(run.reply, dict, run.describe())
         t.assertIn(run.reply.get("status"), STATUSES, run.describe())
+        validator = VALIDATORS.get(tuple(run.arguments), UNSUPPORTED_VALIDATOR)
+        problems = [f"{'/'.join(map(str, error.absolute_path))}: {error.message}"
+                    for error in validator.iter_errors(run.reply)]
+        t.assertEqual(problems, [], "the reply does not match its schema: " + run.describe())
         if run.reply["status"] in ("unavailable", "denied"):
             t.assertIsInstance(run.reply.get("reason"), str, run.describe())
 

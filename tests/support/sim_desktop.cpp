@@ -88,6 +88,11 @@ const Node& Node::reportCount(std::string_view attribute, long count) const {
   return *this;
 }
 
+const Node& Node::link(const Node& other) const {
+  desktop_->data(id_).links.push_back(other.id());
+  return *this;
+}
+
 // SimApp -------------------------------------------------------------------------------
 
 Node SimApp::addWindow(std::string_view title, const Rect& frame) {
@@ -205,7 +210,7 @@ void SimDesktop::afterAxCalls(int n, std::function<void()> change) {
 // SimDesktop: the log ------------------------------------------------------------------
 
 void SimDesktop::log(Op op, int node, std::string_view name, double number, double second) {
-  calls_.push_back(Call{op, node, std::string(name), {}, number, second});
+  calls_.push_back(Call{op, node, std::string(name), {}, number, second, clock});
 }
 
 std::vector<std::string> SimDesktop::readsOf(const Node& node) const {
@@ -342,11 +347,12 @@ AttributeRead SimDesktop::valueOf(int id, std::string_view name) {
   if (name == "AXChildren") {
     ArrayValue children;
     for (int child : node.children) children.push_back(elementOf(child));
+    for (int link : node.links) children.push_back(elementOf(link));
     read.value = std::move(children);
+  } else if (auto it = node.attributes.find(name); it != node.attributes.end()) {
+    read.value = it->second;  // an explicit "AXParent" included
   } else if (name == "AXParent" && node.parent >= 0) {
     read.value = elementOf(node.parent);
-  } else if (auto it = node.attributes.find(name); it != node.attributes.end()) {
-    read.value = it->second;
   } else {
     read.status = AxStatus::attributeUnsupported;
   }
@@ -391,7 +397,11 @@ std::vector<AttributeRead> SimDesktop::copyMultipleAttributeValues(const Element
 
 std::optional<std::vector<int>> SimDesktop::arrayOf(int id, std::string_view name) {
   // An application's windows are its children.
-  if (name == "AXChildren" || name == "AXWindows") return data(id).children;
+  if (name == "AXChildren" || name == "AXWindows") {
+    std::vector<int> values = data(id).children;
+    values.insert(values.end(), data(id).links.begin(), data(id).links.end());
+    return values;
+  }
   return std::nullopt;
 }
 
@@ -457,7 +467,10 @@ AxStatus SimDesktop::performAction(const Element& element, std::string_view acti
       SimApp* app = owner->get();
       const Node window(this, id);
       if (app->raiseFocusDelay_ > 0) {
-        at(clock + app->raiseFocusDelay_, [app, window] { app->focusWindow(window); });
+        // Found again when the change lands: the application may have quit by then.
+        at(clock + app->raiseFocusDelay_, [this, pid = app->pid_, window] {
+          if (SimApp* still = findApp(pid)) still->focusWindow(window);
+        });
       } else {
         app->focusWindow(window);
       }

@@ -65,6 +65,7 @@ struct Call {
   std::vector<std::string> names;  // the attributes of a batch, in order
   double number = 0;  // count asked for, time-out, byte count, pid, date, x
   double second = 0;  // y of a hit test
+  double at = 0;      // the virtual time when the call was made
 };
 
 // A handle to one node of the desktop's element trees, with a fluent builder.
@@ -101,6 +102,12 @@ class Node {
   const Node& latency(std::string_view attribute, double seconds) const;
   // The count of an array attribute that the application reports, whatever it holds.
   const Node& reportCount(std::string_view attribute, long count) const;
+  // One more value at the end of this node's AXChildren (and AXWindows): a reference to
+  // `other`, which may be anywhere, an ancestor of this node or the node itself included.
+  // `other` keeps its own parent and stays where it is drawn for hit tests. Setting an
+  // explicit "AXParent" with `set` likewise overrides the parent that the tree gives, so a
+  // hostile application's parents can loop or point at anything.
+  const Node& link(const Node& other) const;
 
   friend bool operator==(const Node& a, const Node& b) { return a.id_ == b.id_; }
 
@@ -203,6 +210,10 @@ class SimDesktop final : public Platform {
   void afterAxCalls(int n, std::function<void()> change);
   int axCalls() const { return axCalls_; }
 
+  // How many nodes the desktop holds: node ids run from 0 (the system-wide element) to one
+  // less than this.
+  int nodeCount() const { return static_cast<int>(nodes_.size()); }
+
   // The log.
   const std::vector<Call>& calls() const { return calls_; }
   void clearCalls() { calls_.clear(); }
@@ -247,6 +258,7 @@ class SimDesktop final : public Platform {
     bool alive = true;
     int parent = -1;
     std::vector<int> children;
+    std::vector<int> links;  // further AXChildren values, after the children
     std::map<std::string, AttrValue, std::less<>> attributes;
     std::map<std::pair<Op, std::string>, AxStatus> failures;
     std::map<std::string, double, std::less<>> latencies;

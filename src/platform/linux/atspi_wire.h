@@ -46,6 +46,9 @@ struct ObjectRefHash {
   }
 };
 
+// The coordinate at which GTK places what it does not draw.
+inline constexpr std::int32_t kNotDrawn = std::numeric_limits<std::int32_t>::min();
+
 // Screen rectangle of an accessible, in pixels.
 struct Extents {
   std::int32_t x = 0;
@@ -55,13 +58,6 @@ struct Extents {
   friend bool operator==(const Extents&, const Extents&) = default;
   bool contains(double px, double py) const {
     return px >= x && py >= y && px < double(x) + width && py < double(y) + height;
-  }
-  // GTK answers for a widget it does not draw (an item of a menu that is not open, a page
-  // that is not shown) with the widget's size at the most negative coordinates: it is
-  // nowhere on the screen.
-  bool nowhere() const {
-    return x == std::numeric_limits<std::int32_t>::min() &&
-           y == std::numeric_limits<std::int32_t>::min();
   }
 };
 

@@ -264,11 +264,7 @@ AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   const Extents* extents = take(object.extents, bit);
   markFailedRead(object.extents, bit);
   if (extents == nullptr) return failure(failureOf(object.extents.state));
-  if (position) {
-    // What is not drawn has no position on the screen (and so no frame, and no record).
-    if (extents->nowhere()) return failure(AxStatus::noValue);
-    return success(PointValue{double(extents->x), double(extents->y)});
-  }
+  if (position) return success(PointValue{double(extents->x), double(extents->y)});
   return success(SizeValue{double(extents->width), double(extents->height)});
 }
 

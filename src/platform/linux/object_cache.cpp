@@ -89,7 +89,16 @@ void ObjectCache::requestStates(CachedObject& object) {
 void ObjectCache::requestExtents(CachedObject& object) {
   fill(
       object, &CachedObject::extents, getExtentsCall(object.ref),
-      [](const ReceivedMessage& reply) { return extentsReply(reply); },
+      [](const ReceivedMessage& reply) {
+        std::optional<Extents> extents = extentsReply(reply);
+        // GTK puts what it does not draw (the items of closed menus, hidden popovers, pages
+        // not shown) at the most negative coordinates: such an element has no frame on
+        // screen (no record, and no hit test finds it; its children are still walked).
+        if (extents && (extents->x == kNotDrawn || extents->y == kNotDrawn)) {
+          return std::optional<Extents>();
+        }
+        return extents;
+      },
       [this](CachedObject& target) {
         if (target.readAhead && target.knownSafe()) readValueAheadIfShown(target);
       });
@@ -100,7 +109,7 @@ void ObjectCache::readValueAheadIfShown(CachedObject& object) {
   // the screen: ahead of time, it is asked once the extents say there is one.
   if (object.extents.state != SlotState::ready || !object.extents.value) return;
   const Extents& extents = *object.extents.value;
-  if (extents.width <= 0 || extents.height <= 0 || extents.nowhere()) return;
+  if (extents.width <= 0 || extents.height <= 0) return;
   if (object.text.state == SlotState::idle && object.number.state == SlotState::idle &&
       object.characterCount.state == SlotState::idle) {
     requestValue(object);
