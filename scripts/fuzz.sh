@@ -17,7 +17,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 status=0
-for target in focus reply text; do
+for target in focus reply text dbus; do
   binary="build/fuzz/tests/fuzz/nevo_fuzz_${target}"
   seeds="tests/fuzz/corpus/${target}"
   work="build/fuzz/corpus/${target}"       # what this run adds to the seeds; not kept
@@ -30,6 +30,7 @@ for target in focus reply text; do
     focus) options+=(-max_len=40000 -dict=tests/fuzz/focus.dict) ;;
     reply) options+=(-max_len=4096) ;;
     text) options+=(-max_len=8192) ;;
+    dbus) options+=(-max_len=16384) ;;
   esac
   if "$binary" "${options[@]}" "$work" "$seeds" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
