@@ -56,10 +56,11 @@ Rect rectOf(const Reply& bounds) {
 // application can be its focused window.
 std::string entryProblem(const DesktopPlan& plan, ProcessId ownPid, const Reply& reply) {
   if (reply["status"] != kStatusAvailable) return {};
-  const std::optional<ProcessId> frontmost =
-      plan.frontmost >= 0 && static_cast<std::size_t>(plan.frontmost) < plan.apps.size()
-          ? std::optional(plan.apps[static_cast<std::size_t>(plan.frontmost)].pid)
-          : std::nullopt;
+  const bool hasFrontmost =
+      plan.frontmost >= 0 && static_cast<std::size_t>(plan.frontmost) < plan.apps.size();
+  const ProcessId frontmostPid =
+      hasFrontmost ? plan.apps[static_cast<std::size_t>(plan.frontmost)].pid : 0;
+  const auto isFrontmost = [&](ProcessId pid) { return hasFrontmost && pid == frontmostPid; };
   std::set<ProcessId> pids;
   for (const hostile::AppPlan& a : plan.apps) pids.insert(a.pid);
   const bool distinctPids = pids.size() == plan.apps.size();
@@ -87,12 +88,12 @@ std::string entryProblem(const DesktopPlan& plan, ProcessId ownPid, const Reply&
     if (longerThan(entry["title"].get<std::string>(), property::limit::kTitleCharacters)) {
       return "the title of " + id + " is longer than 4096 characters";
     }
-    if (entry["isFrontmost"] == true && pid != frontmost) {
+    if (entry["isFrontmost"] == true && !isFrontmost(pid)) {
       return "entry " + id + " is frontmost but its application is not";
     }
-    const bool front = pid == frontmost;
+    const bool front = isFrontmost(pid);
     if (previous && *previous != pid) {
-      const bool previousFront = *previous == frontmost;
+      const bool previousFront = isFrontmost(*previous);
       if (front || (!previousFront && pid < *previous)) return "entry " + id + " is out of order";
     }
     previous = pid;
