@@ -178,7 +178,7 @@ class Counting final : public nevo::Platform {
 // calls meet it), and the round trip of one call alone.
 void applicationCostPerCall(nevo::ProcessId pid) {
   using namespace nevo::lin;
-  std::unique_ptr<X11Desktop> display = X11Desktop::connect();
+  std::unique_ptr<X11Desktop> display = X11Desktop::connect(monotonicNow() + 1);
   if (!display) return;
   Connections connections;
   std::optional<std::vector<ObjectRef>> applications =

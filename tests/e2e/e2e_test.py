@@ -406,6 +406,38 @@ class StoppedApplication(DesktopTestCase):
         self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(ENTRY)).line,
                          DENIED_FOCUS)
 
+    def test_4_display_that_does_not_answer(self):
+        # A stopped X server stands for one held by another client's server grab: neither
+        # answers anybody, the applications included.
+        app = self.app
+        server = self.desktop.process("Xvfb").pid
+        second = self.entry(self.tool.windows()["windows"], app.pid, "NEVO E2E Second")
+        commands = [
+            ((), None, OBSERVATION_SECONDS, DENIED_OBSERVATION),
+            (("--windows",), None, WINDOWS_SECONDS, DENIED_WINDOWS),
+            (("--focus",), json.dumps(second), FOCUS_SECONDS, DENIED_FOCUS),
+        ]
+        try:
+            self.stopped(server)
+            for arguments, stdin, bound, denied in commands:
+                with self.subTest(command=arguments, stopped="before"):
+                    self.assertEqual(self.timed(bound, *arguments, stdin=stdin).line, denied)
+        finally:
+            os.kill(server, signal.SIGCONT)
+
+        for arguments, stdin, bound, _ in commands:
+            for delay in (0.005, 0.01, 0.02, 0.04):
+                with self.subTest(command=arguments, stopped_after=delay):
+                    app.command("raise main")
+                    try:
+                        self.timed(bound + IN_PROGRESS_SECONDS, *arguments, stdin=stdin,
+                                   during=lambda: (time.sleep(delay), os.kill(server, signal.SIGSTOP)))
+                    finally:
+                        os.kill(server, signal.SIGCONT)
+        app.command("raise main")
+        self.assertEqual(self.tool.observe()["window"]["title"], "NEVO E2E Main",
+                         "the display answers again once continued")
+
 
 ENTRY = {"appName": "nevo-e2e-app", "bounds": {"height": 222, "width": 322, "x": 1000, "y": 300},
          "id": "1:0", "isFrontmost": False, "isMinimized": False, "pid": 1, "title": "Beta One"}

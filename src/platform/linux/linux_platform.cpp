@@ -35,10 +35,10 @@ bool LinuxPlatform::connect() {
   // the accessibility bus is found and accepts the connection, and its registry answers.
   // Taken once per run.
   trusted_ = false;
-  display_ = X11Desktop::connect();
+  const double deadline = monotonicNow() + kTrustSeconds;
+  display_ = X11Desktop::connect(deadline);
   if (!display_) return false;
-  std::optional<std::vector<ObjectRef>> applications =
-      connections_.open(*display_, monotonicNow() + kTrustSeconds);
+  std::optional<std::vector<ObjectRef>> applications = connections_.open(*display_, deadline);
   if (!applications) return false;
   workspace_.attach(*display_, std::move(applications));
   trusted_ = true;

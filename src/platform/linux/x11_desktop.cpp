@@ -1,11 +1,20 @@
 #include "platform/linux/x11_desktop.h"
 
+#include <poll.h>
 #include <xcb/xcb_icccm.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "platform/linux/dbus_link.h"
 #include "platform/linux/text_utf8.h"
 
 namespace nevo::lin {
@@ -53,6 +62,49 @@ std::string propertyString(xcb_get_property_reply_t* reply) {
   return text;
 }
 
+// xcb_connect cannot be bounded: it writes the connection setup and reads the server's
+// answer with waits of its own, without end. It runs on a thread of its own, waited for
+// until the deadline; a connection made after that is closed by the thread, unused.
+struct PendingConnection {
+  std::mutex mutex;
+  std::condition_variable made;
+  bool finished = false;
+  bool abandoned = false;
+  xcb_connection_t* connection = nullptr;
+  int screen = 0;
+};
+
+xcb_connection_t* connectBy(const char* display, double deadline, int& screen) {
+  auto pending = std::make_shared<PendingConnection>();
+  try {
+    std::thread([pending, name = std::string(display)] {
+      int number = 0;
+      xcb_connection_t* connection = xcb_connect(name.c_str(), &number);
+      const std::lock_guard lock(pending->mutex);
+      if (pending->abandoned) {
+        xcb_disconnect(connection);
+        return;
+      }
+      pending->connection = connection;
+      pending->screen = number;
+      pending->finished = true;
+      pending->made.notify_one();
+    }).detach();
+  } catch (const std::system_error&) {
+    return nullptr;  // no thread to be had: no display either
+  }
+  const auto until = std::chrono::steady_clock::time_point(
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(deadline)));
+  std::unique_lock lock(pending->mutex);
+  if (!pending->made.wait_until(lock, until, [&] { return pending->finished; })) {
+    pending->abandoned = true;
+    return nullptr;
+  }
+  screen = pending->screen;
+  return pending->connection;
+}
+
 }  // namespace
 
 std::string latin1ToUtf8(std::string_view text) {
@@ -70,88 +122,135 @@ std::string latin1ToUtf8(std::string_view text) {
   return out;
 }
 
-std::unique_ptr<X11Desktop> X11Desktop::connect() {
+std::unique_ptr<X11Desktop> X11Desktop::connect(double deadline) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;
   int screen = 0;
-  xcb_connection_t* connection = xcb_connect(display, &screen);
+  xcb_connection_t* connection = connectBy(display, deadline, screen);
   if (connection == nullptr) return nullptr;
   if (xcb_connection_has_error(connection)) {
     xcb_disconnect(connection);
     return nullptr;
   }
-  std::unique_ptr<X11Desktop> desktop(new X11Desktop(connection, screen));
+  std::unique_ptr<X11Desktop> desktop(new X11Desktop(connection, screen, deadline));
   if (!desktop->ewmhReady_) return nullptr;
   return desktop;
 }
 
-X11Desktop::X11Desktop(xcb_connection_t* connection, int screen)
+X11Desktop::X11Desktop(xcb_connection_t* connection, int screen, double deadline)
     : connection_(connection), screen_(screen) {
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
   const xcb_intern_atom_cookie_t applicationId = intern(connection_, "_GTK_APPLICATION_ID");
   const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
   const xcb_intern_atom_cookie_t changeState = intern(connection_, "WM_CHANGE_STATE");
   const xcb_intern_atom_cookie_t busAddress = intern(connection_, "AT_SPI_BUS");
+  if (!answered(deadline)) {
+    // The atoms' replies will not be read: what xcb_ewmh_init_atoms allocated goes here.
+    std::free(cookies);
+    xcb_ewmh_connection_wipe(&ewmh_);
+    return;
+  }
   if (cookies != nullptr) {
     xcb_generic_error_t* error = nullptr;
-    ewmhReady_ = xcb_ewmh_init_atoms_replies(&ewmh_, cookies, &error) != 0;
+    ewmhAtoms_ = xcb_ewmh_init_atoms_replies(&ewmh_, cookies, &error) != 0;
     dropError(error);
   }
   applicationIdAtom_ = internReply(connection_, applicationId);
   wmStateAtom_ = internReply(connection_, wmState);
   changeStateAtom_ = internReply(connection_, changeState);
   busAddressAtom_ = internReply(connection_, busAddress);
-  ewmhReady_ = ewmhReady_ && screen_ >= 0 && screen_ < ewmh_.nb_screens;
+  ewmhReady_ = ewmhAtoms_ && screen_ >= 0 && screen_ < ewmh_.nb_screens;
+}
+
+bool X11Desktop::answered() {
+  return answered(monotonicNow() + kDisplayReplySeconds);
+}
+
+bool X11Desktop::answered(double deadline) {
+  // Replies come in the order of their requests: once the reply to a request sent last has
+  // come, xcb holds the replies to every earlier one, and its blocking reads return at once.
+  if (silent_) return false;
+  const xcb_get_input_focus_cookie_t last = xcb_get_input_focus(connection_);
+  if (xcb_flush(connection_) <= 0) {
+    silent_ = true;
+    return false;
+  }
+  const int descriptor = xcb_get_file_descriptor(connection_);
+  for (;;) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    // Reads what the socket holds, without blocking; true once that reply (or the
+    // connection's end) is there.
+    const bool arrived = xcb_poll_for_reply(connection_, last.sequence, &reply, &error) != 0;
+    std::free(reply);
+    dropError(error);
+    if (xcb_connection_has_error(connection_)) break;
+    if (arrived) return true;
+    const double left = deadline - monotonicNow();
+    if (!(left > 0)) break;
+    pollfd ready{descriptor, POLLIN, 0};
+    ::poll(&ready, 1, static_cast<int>(std::ceil(std::fmin(left, 1.0) * 1000)));
+  }
+  silent_ = true;
+  return false;
 }
 
 X11Desktop::~X11Desktop() {
-  if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
+  if (ewmhAtoms_) xcb_ewmh_connection_wipe(&ewmh_);
   xcb_disconnect(connection_);
 }
 
 std::optional<xcb_window_t> X11Desktop::activeWindow() {
+  if (silent_) return std::nullopt;
+  const xcb_get_property_cookie_t cookie = xcb_ewmh_get_active_window(&ewmh_, screen_);
+  if (!answered()) return std::nullopt;
   xcb_window_t window = XCB_WINDOW_NONE;
   xcb_generic_error_t* error = nullptr;
-  const bool read = xcb_ewmh_get_active_window_reply(
-                        &ewmh_, xcb_ewmh_get_active_window(&ewmh_, screen_), &window, &error) != 0;
+  const bool read = xcb_ewmh_get_active_window_reply(&ewmh_, cookie, &window, &error) != 0;
   dropError(error);
   if (!read || window == XCB_WINDOW_NONE) return std::nullopt;
   return window;
 }
 
 std::string X11Desktop::accessibilityBusAddress() {
-  if (busAddressAtom_ == XCB_ATOM_NONE) return {};
-  xcb_generic_error_t* error = nullptr;
-  Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-      connection_,
+  if (busAddressAtom_ == XCB_ATOM_NONE || silent_) return {};
+  const xcb_get_property_cookie_t cookie =
       xcb_get_property(connection_, 0, ewmh_.screens[screen_]->root, busAddressAtom_,
-                       XCB_ATOM_STRING, 0, kPropertyLengthLimit),
-      &error));
+                       XCB_ATOM_STRING, 0, kPropertyLengthLimit);
+  if (!answered()) return {};
+  xcb_generic_error_t* error = nullptr;
+  Owned<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, &error));
   dropError(error);
   return propertyString(reply.get());
 }
 
 ProcessId X11Desktop::windowPid(xcb_window_t window) {
+  if (silent_) return 0;
+  const xcb_get_property_cookie_t cookie = xcb_ewmh_get_wm_pid(&ewmh_, window);
+  if (!answered()) return 0;
   std::uint32_t pid = 0;
   xcb_generic_error_t* error = nullptr;
-  const bool read =
-      xcb_ewmh_get_wm_pid_reply(&ewmh_, xcb_ewmh_get_wm_pid(&ewmh_, window), &pid, &error) != 0;
+  const bool read = xcb_ewmh_get_wm_pid_reply(&ewmh_, cookie, &pid, &error) != 0;
   dropError(error);
   if (!read || pid == 0 || pid > 0x7fffffffu) return 0;
   return static_cast<ProcessId>(pid);
 }
 
 std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of) {
+  if (silent_) return {};
+  // Both lists are asked for at once; the mapping order is used only without the other.
+  const xcb_get_property_cookie_t stacking = xcb_ewmh_get_client_list_stacking(&ewmh_, screen_);
+  const xcb_get_property_cookie_t mapping = xcb_ewmh_get_client_list(&ewmh_, screen_);
+  if (!answered()) return {};
   xcb_ewmh_get_windows_reply_t list{};
   xcb_generic_error_t* error = nullptr;
   std::vector<xcb_window_t> ids;
-  if (xcb_ewmh_get_client_list_stacking_reply(
-          &ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, screen_), &list, &error)) {
+  if (xcb_ewmh_get_client_list_stacking_reply(&ewmh_, stacking, &list, &error)) {
     ids.assign(list.windows, list.windows + list.windows_len);
     xcb_ewmh_get_windows_reply_wipe(&list);
+    xcb_discard_reply(connection_, mapping.sequence);
   } else if (dropError(error), error = nullptr,
-             xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screen_),
-                                            &list, &error)) {
+             xcb_ewmh_get_client_list_reply(&ewmh_, mapping, &list, &error)) {
     // Without a stacking order, the order of mapping stands in for it.
     ids.assign(list.windows, list.windows + list.windows_len);
     xcb_ewmh_get_windows_reply_wipe(&list);
@@ -162,6 +261,7 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     std::vector<xcb_get_property_cookie_t> pids;
     pids.reserve(ids.size());
     for (const xcb_window_t id : ids) pids.push_back(xcb_ewmh_get_wm_pid(&ewmh_, id));
+    if (!answered()) return {};
     std::vector<xcb_window_t> own;
     for (std::size_t i = 0; i < ids.size(); ++i) {
       std::uint32_t pid = 0;
@@ -199,6 +299,7 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
         xcb_get_window_attributes(connection_, id),
     });
   }
+  if (!answered()) return {};
 
   std::vector<ClientWindow> windows;
   windows.reserve(ids.size());
@@ -292,17 +393,20 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
 
 bool X11Desktop::requestActivation(xcb_window_t window) {
   const xcb_window_t current = activeWindow().value_or(XCB_WINDOW_NONE);
+  if (silent_) return false;
   xcb_ewmh_request_change_active_window(&ewmh_, screen_, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
                                         XCB_CURRENT_TIME, current);
   return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
 }
 
 bool X11Desktop::requestRaise(xcb_window_t window) {
+  if (silent_) return false;
   xcb_ewmh_request_restack_window(&ewmh_, screen_, window, XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE);
   return xcb_flush(connection_) > 0 && !xcb_connection_has_error(connection_);
 }
 
 bool X11Desktop::requestIconify(xcb_window_t window) {
+  if (silent_) return false;
   // ICCCM's request to iconify: WM_CHANGE_STATE with IconicState, sent to the root.
   const std::uint32_t data[] = {kIconicState};
   xcb_ewmh_send_client_message(connection_, window, ewmh_.screens[screen_]->root, changeStateAtom_,

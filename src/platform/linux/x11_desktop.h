@@ -40,11 +40,17 @@ struct ClientWindow {
   std::string windowClass;    // the class part of WM_CLASS
 };
 
+// Every exchange with the X server is bounded: requests go out together, and their replies
+// are awaited for at most kDisplayReplySeconds (connecting: until the caller's deadline). A
+// server that misses that (stopped, or held by another client's server grab) is not waited
+// for again in this run: what is read from it from then on is read as absent.
+inline constexpr double kDisplayReplySeconds = 0.25;
+
 class X11Desktop {
  public:
-  // The display named by DISPLAY, or null when it cannot be opened or has no EWMH window
-  // manager atoms.
-  static std::unique_ptr<X11Desktop> connect();
+  // The display named by DISPLAY, or null when it cannot be opened by `deadline` (seconds on
+  // the monotonic clock) or has no EWMH window manager atoms.
+  static std::unique_ptr<X11Desktop> connect(double deadline);
   ~X11Desktop();
   X11Desktop(const X11Desktop&) = delete;
   X11Desktop& operator=(const X11Desktop&) = delete;
@@ -71,11 +77,19 @@ class X11Desktop {
   void drainEvents();
 
  private:
-  X11Desktop(xcb_connection_t* connection, int screen);
+  X11Desktop(xcb_connection_t* connection, int screen, double deadline);
+  // Waits, until `deadline` at the latest (by default kDisplayReplySeconds from now), for
+  // the replies to every request sent so far; false when they did not all come (and from
+  // then on at once).
+  bool answered(double deadline);
+  bool answered();
+
   xcb_connection_t* connection_;
   int screen_;
+  bool silent_ = false;  // the server missed a wait: no more waits this run
   xcb_ewmh_connection_t ewmh_{};
-  bool ewmhReady_ = false;
+  bool ewmhAtoms_ = false;  // the EWMH atoms were read (ewmh_ holds what they allocated)
+  bool ewmhReady_ = false;  // and the screen is one of theirs
   xcb_atom_t applicationIdAtom_ = XCB_ATOM_NONE;
   xcb_atom_t wmStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t changeStateAtom_ = XCB_ATOM_NONE;
