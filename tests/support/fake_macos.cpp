@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include <utf8proc.h>
+
 namespace nevo::fake {
 namespace {
 
@@ -111,7 +113,6 @@ struct State {
   sim::SimDesktop* desktop = nullptr;
   std::vector<std::unique_ptr<Object>> objects;  // every object of this test, freed ones too
   std::unordered_set<const void*> known;
-  Settings settings;
   std::vector<Override> overrides;
   std::map<std::string, int, std::less<>> calls;
   std::vector<std::string> problems;
@@ -187,6 +188,11 @@ void retain(Object& o) {
 }
 
 void release(Object& o, std::string_view function) {
+  // Also for the items of an array being freed: an item released by someone it was only lent
+  // to is caught here, when the array lets go of it.
+  if (o.permanentBase == 0 && o.references <= 0) {
+    fatal(function, "released after it was freed: " + describe(o));
+  }
   if (o.permanentBase > 0) {
     if (o.references <= o.permanentBase) fatal(function, "released once too often: " + describe(o));
     --o.references;
@@ -211,22 +217,11 @@ std::optional<std::u16string> utf16Of(std::string_view bytes, bool lenient) {
   std::u16string out;
   std::size_t i = 0;
   while (i < bytes.size()) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    std::size_t length = b < 0x80         ? 1
-                         : (b >> 5) == 6  ? 2
-                         : (b >> 4) == 14 ? 3
-                         : (b >> 3) == 30 ? 4
-                                          : 0;
-    char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
-    bool valid = length > 0 && i + length <= bytes.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    valid = valid && c >= kSmallest[length] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
-    if (!valid) {
+    utf8proc_int32_t c = 0;
+    const utf8proc_ssize_t length =
+        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(bytes.data() + i),
+                         static_cast<utf8proc_ssize_t>(bytes.size() - i), &c);
+    if (length <= 0) {
       if (!lenient) return std::nullopt;
       out += u'\uFFFD';
       ++i;
@@ -238,7 +233,7 @@ std::optional<std::u16string> utf16Of(std::string_view bytes, bool lenient) {
     } else {
       out += static_cast<char16_t>(c);
     }
-    i += length;
+    i += static_cast<std::size_t>(length);
   }
   return out;
 }
@@ -419,10 +414,6 @@ void bind(sim::SimDesktop& d) {
   state().desktop = &d;
 }
 
-Settings& settings() {
-  return state().settings;
-}
-
 void serveRaw(const Element& element, std::string attribute, std::function<CFTypeRef()> make) {
   state().overrides.push_back(Override{element, std::move(attribute), std::move(make)});
 }
@@ -520,7 +511,6 @@ std::vector<std::string> endTest() {
   s.knowPermanentObjects();
   s.problems.clear();
   s.calls.clear();
-  s.settings = Settings{};
   s.runLoop = RunLoop{};
   s.desktop = nullptr;
   return problems;
@@ -576,9 +566,7 @@ void CFRelease(CFTypeRef cf) {
   called("CFRelease");
   if (cf == nullptr) fatal("CFRelease", "CFRelease(NULL)");
   if (state().known.count(cf) == 0) fatal("CFRelease", "a pointer that is no object of the fake");
-  Object& o = *const_cast<Object*>(static_cast<const Object*>(cf));
-  if (o.references <= 0) fatal("CFRelease", "released after it was freed: " + describe(o));
-  release(o, "CFRelease");
+  release(*const_cast<Object*>(static_cast<const Object*>(cf)), "CFRelease");
 }
 
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
@@ -775,7 +763,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   const std::string origin = "AXUIElementCopyAttributeValue(" + name + ")";
   const AttributeRead read = e.desktop->copyAttributeValue(*e.element, name);
   if (read.status != AxStatus::success) {
-    if (settings().handOutOnFailure) *value = poisoned(Kind::string, origin);
+    *value = poisoned(Kind::string, origin);
     return axError(read.status);
   }
   *value = served(e, name, read.value, origin, false);
@@ -808,8 +796,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
                (r.status == AxStatus::cannotComplete || r.status == AxStatus::invalidElement);
       });
   if (requestFailed) {
-    if (settings().handOutOnFailure)
-      *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
+    *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
     return axError(reads.front().status);
   }
   Object& array = make(Kind::array, origin);
@@ -833,7 +820,7 @@ AXError AXUIElementGetAttributeValueCount(AXUIElementRef element, CFStringRef at
   if (count == nullptr) fatal("AXUIElementGetAttributeValueCount", "no place for the count");
   const CountRead read = e.desktop->getAttributeValueCount(*e.element, name);
   if (read.status != AxStatus::success) {
-    if (settings().handOutOnFailure) *count = kHandedOutCount;
+    *count = kHandedOutCount;
     return axError(read.status);
   }
   *count = static_cast<CFIndex>(read.count);
@@ -849,8 +836,7 @@ AXError AXUIElementCopyAttributeValues(AXUIElementRef element, CFStringRef attri
   const std::string origin = "AXUIElementCopyAttributeValues(" + name + ")";
   const AttributeRead read = e.desktop->copyAttributeValues(*e.element, name, index, maxValues);
   if (read.status != AxStatus::success) {
-    if (settings().handOutOnFailure)
-      *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
+    *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
     return axError(read.status);
   }
   *values = static_cast<CFArrayRef>(served(e, name, read.value, origin, false));
@@ -885,10 +871,8 @@ AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, fl
   if (element == nullptr) fatal("AXUIElementCopyElementAtPosition", "no place for the element");
   const ElementRead read = e.desktop->copyElementAtPosition(*e.element, x, y);
   if (read.status != AxStatus::success || !read.element) {
-    if (settings().handOutOnFailure) {
-      *element =
-          static_cast<AXUIElementRef>(poisoned(Kind::element, "AXUIElementCopyElementAtPosition"));
-    }
+    *element =
+        static_cast<AXUIElementRef>(poisoned(Kind::element, "AXUIElementCopyElementAtPosition"));
     return read.status != AxStatus::success ? axError(read.status) : kAXErrorNoValue;
   }
   *element = newElement(*e.desktop, *read.element, "AXUIElementCopyElementAtPosition");

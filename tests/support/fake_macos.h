@@ -42,13 +42,6 @@ namespace nevo::fake {
 // The desktop that the trust check and element creation ask, until the end of the test.
 void bind(sim::SimDesktop& desktop);
 
-// Settings, back to these defaults at the end of every test.
-struct Settings {
-  // A failed request hands out a poisoned value (or writes a nonsense count).
-  bool handOutOnFailure = true;
-};
-Settings& settings();
-
 // From now on until the end of the test, a successful read of `attribute` of an element
 // equal to `element` (single or in a batch) hands out what `make` returns (one reference,
 // which goes to the caller) in place of the desktop's value.

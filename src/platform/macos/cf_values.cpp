@@ -1,5 +1,8 @@
 #include "platform/macos/cf_values.h"
 
+#include <utf8proc.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -16,21 +19,9 @@ bool isLowSurrogate(UniChar unit) {
 }
 
 void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  utf8proc_uint8_t bytes[4];
+  const utf8proc_ssize_t length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(c), bytes);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
 }
 
 std::string formatted(const char* format, double value) {
@@ -40,8 +31,7 @@ std::string formatted(const char* format, double value) {
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-}  // namespace
-
+// UTF-16 units as UTF-8, a surrogate that is not half of a pair as U+FFFD.
 std::string utf8FromUtf16(const UniChar* units, std::size_t count) {
   std::string out;
   out.reserve(count);
@@ -60,6 +50,8 @@ std::string utf8FromUtf16(const UniChar* units, std::size_t count) {
   }
   return out;
 }
+
+}  // namespace
 
 std::string utf8String(CFStringRef string) {
   if (string == nullptr) return {};

@@ -3,7 +3,6 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,9 +15,6 @@ namespace nevo::macos {
 // Multilingual Plane included. A surrogate that is not half of a pair becomes U+FFFD, so
 // the result is always valid UTF-8. Null gives the empty string.
 std::string utf8String(CFStringRef string);
-
-// The same conversion for UTF-16 units already copied out of a string.
-std::string utf8FromUtf16(const UniChar* units, std::size_t count);
 
 // A string object for `text` (UTF-8), owned by the caller; null when `text` is not valid
 // UTF-8.

@@ -9,6 +9,11 @@
 namespace nevo::macos {
 namespace {
 
+// The core passes AppKit's activation policy through. (Its activation options are
+// AppKit's too; the constant for kActivateIgnoringOtherApps is deprecated in newer SDKs, so
+// it is not named here.)
+static_assert(kActivationPolicyRegular == NSApplicationActivationPolicyRegular);
+
 std::optional<std::string> text(NSString* string) {
   if (string == nil) return std::nullopt;
   // The same conversion as every other string of the tool: a lone surrogate becomes U+FFFD

@@ -58,7 +58,6 @@ enum AXValueType : UInt32 {
 // Options of a batch read: with none (0), the error of each attribute comes back inside the
 // array as a value of kind kAXValueTypeAXError.
 typedef UInt32 AXCopyMultipleAttributeOptions;
-enum : UInt32 { kAXCopyMultipleAttributeOptionStopOnError = 0x1 };
 
 typedef const struct __AXUIElement* AXUIElementRef;
 typedef const struct __AXValue* AXValueRef;
