@@ -23,21 +23,6 @@ bool textAttribute(Attribute attribute) {
          attribute == Attribute::value;
 }
 
-// A list of objects as an array value; a null reference keeps its place as a value that is
-// not an element.
-ArrayValue elementArray(const std::vector<ObjectRef>& refs) {
-  ArrayValue array;
-  array.reserve(refs.size());
-  for (const ObjectRef& ref : refs) {
-    if (ref.null()) {
-      array.emplace_back(OtherValue{"invalid"});
-    } else {
-      array.emplace_back(objectElement(ref));
-    }
-  }
-  return array;
-}
-
 }  // namespace
 
 Attribute attributeNamed(std::string_view name) {
@@ -111,9 +96,15 @@ std::vector<AttributeRead> AttributeReader::read(CachedObject& object, Attribute
   for (const Attribute attribute : attributes) request(batch, attribute);
   cache_.connections().await([&] { return batch.answered(); }, deadline);
 
-  std::vector<AttributeRead> reads;
-  reads.reserve(attributes.size());
-  for (const Attribute attribute : attributes) reads.push_back(answer(batch, attribute, deadline));
+  // The title last: that of an unnamed window is asked of the window manager, which reads the
+  // window again; every other answer is taken first from what this batch received.
+  std::vector<AttributeRead> reads(attributes.size());
+  for (std::size_t i = 0; i < attributes.size(); ++i) {
+    if (attributes[i] != Attribute::title) reads[i] = answer(batch, attributes[i], deadline);
+  }
+  for (std::size_t i = 0; i < attributes.size(); ++i) {
+    if (attributes[i] == Attribute::title) reads[i] = answer(batch, attributes[i], deadline);
+  }
   return reads;
 }
 
@@ -303,9 +294,8 @@ AttributeRead AttributeReader::text(Batch& batch, Attribute attribute, double de
   if (properties->name.empty() && windowRole(*batch.role)) {
     // A top-level window without an accessible name has the title the window manager
     // shows.
-    const std::string name = properties->name;
     const std::optional<ClientWindow> shown = workspace_.clientWindowOf(object, deadline);
-    return success(shown ? shown->title : name);
+    return success(shown ? shown->title : std::string());
   }
   return success(properties->name);
 }

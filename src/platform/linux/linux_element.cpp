@@ -18,4 +18,17 @@ Element objectElement(const ObjectRef& ref) {
   return Element(std::make_shared<LinuxElement>(LinuxElement::Kind::object, ref, 0));
 }
 
+ArrayValue elementArray(std::span<const ObjectRef> refs) {
+  ArrayValue array;
+  array.reserve(refs.size());
+  for (const ObjectRef& ref : refs) {
+    if (ref.null()) {
+      array.emplace_back(OtherValue{"invalid"});
+    } else {
+      array.emplace_back(objectElement(ref));
+    }
+  }
+  return array;
+}
+
 }  // namespace nevo::lin

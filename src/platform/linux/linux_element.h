@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 
 #include "platform/linux/atspi_wire.h"
 #include "platform/platform.h"
@@ -28,5 +29,9 @@ class LinuxElement final : public ElementImpl {
 
 // The element of an accessible object.
 Element objectElement(const ObjectRef& ref);
+
+// A list of objects as an array value; a null reference keeps its place as a value that is
+// not an element.
+ArrayValue elementArray(std::span<const ObjectRef> refs);
 
 }  // namespace nevo::lin

@@ -146,7 +146,7 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   }
   const Listing* listed = cache_.listing(*object, deadline);
   if (listed == nullptr) return {failureOf(object->children.state), 0};
-  return {AxStatus::success, static_cast<long>(listed->total)};
+  return {AxStatus::success, static_cast<long>(listed->children.size())};
 }
 
 AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::string_view name,
@@ -161,18 +161,9 @@ AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::st
   }
   const std::optional<std::vector<ObjectRef>> refs = arrayOf(*object, name, deadlineFor(*e));
   if (!refs) return {AxStatus::cannotComplete, {}};
-  ArrayValue array;
   const std::size_t first = std::min(static_cast<std::size_t>(index), refs->size());
-  const std::size_t last = std::min(refs->size(), first + static_cast<std::size_t>(maxCount));
-  for (std::size_t i = first; i < last; ++i) {
-    const ObjectRef& ref = (*refs)[i];
-    if (ref.null()) {
-      array.emplace_back(OtherValue{"invalid"});
-    } else {
-      array.emplace_back(objectElement(ref));
-    }
-  }
-  return {AxStatus::success, std::move(array)};
+  const std::size_t count = std::min(refs->size() - first, static_cast<std::size_t>(maxCount));
+  return {AxStatus::success, elementArray(std::span(*refs).subspan(first, count))};
 }
 
 AxStatus LinuxPlatform::setBooleanAttribute(const Element& element, std::string_view name,

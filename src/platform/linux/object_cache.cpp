@@ -214,7 +214,6 @@ void ObjectCache::requestChildren(CachedObject& object) {
           // An unusable reference keeps its place, so that positions do not shift.
           listing.children.push_back(child ? std::move(*child) : ObjectRef{});
         }
-        listing.total = listing.children.size();
         return listing;
       },
       [this](CachedObject& target) {

@@ -61,13 +61,11 @@ enum AttributeBit : std::uint32_t {
 
 struct CachedObject;
 
-// An element's children as read: the first ones (at most the listing limit) and how many
-// the element reported. An unusable reference keeps its place as a null reference (and a
-// null entry).
+// An element's children as read: the first ones (at most the listing limit). An unusable
+// reference keeps its place as a null reference (and a null entry).
 struct Listing {
   std::vector<ObjectRef> children;
   std::vector<CachedObject*> objects;  // the children's cache entries, in the same places
-  std::size_t total = 0;
 };
 
 struct CachedObject {

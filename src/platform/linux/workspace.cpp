@@ -82,17 +82,33 @@ bool Workspace::refreshApplications(double deadline) {
   return connections_.await([&] { return *outstanding == 0; }, deadline);
 }
 
+std::optional<std::string> Workspace::knownBus(ProcessId pid) const {
+  for (const auto& [bus, owner] : pidsByBus_) {
+    if (owner == pid) return bus;
+  }
+  return std::nullopt;
+}
+
+void Workspace::lookUp(const std::vector<ProcessId>& pids) {
+  // One refresh for all the processes not known yet; a process the registry did not list
+  // then is not asked about again in this run (each refresh is a round trip to the
+  // registry, and the window list would otherwise make one for every process that is not
+  // accessible, twice).
+  std::vector<ProcessId> unknown;
+  for (const ProcessId pid : pids) {
+    if (unlisted_.count(pid) == 0 && !knownBus(pid)) unknown.push_back(pid);
+  }
+  if (unknown.empty()) return;
+  refreshApplications(monotonicNow() + kWorkspaceSeconds);
+  for (const ProcessId pid : unknown) {
+    if (!knownBus(pid)) unlisted_.insert(pid);
+  }
+}
+
 std::optional<std::string> Workspace::busForPid(ProcessId pid) {
   if (!connections_.connected()) return std::nullopt;
-  const auto find = [&]() -> std::optional<std::string> {
-    for (const auto& [bus, owner] : pidsByBus_) {
-      if (owner == pid) return bus;
-    }
-    return std::nullopt;
-  };
-  if (std::optional<std::string> bus = find()) return bus;
-  refreshApplications(monotonicNow() + kWorkspaceSeconds);
-  return find();
+  lookUp({pid});
+  return knownBus(pid);
 }
 
 std::optional<ProcessId> Workspace::pidForBus(const std::string& bus) {
@@ -106,6 +122,7 @@ std::optional<ProcessId> Workspace::pidForBus(const std::string& bus) {
 }
 
 void Workspace::fetchNames(const std::vector<ProcessId>& pids) {
+  if (connections_.connected()) lookUp(pids);
   const double deadline = monotonicNow() + kWorkspaceSeconds;
   auto outstanding = std::make_shared<int>(0);
   for (const ProcessId pid : pids) {

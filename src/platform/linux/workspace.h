@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/linux/connections.h"
@@ -57,10 +58,11 @@ class Workspace {
   // once per run (the other operations read them afresh).
   const std::vector<ClientWindow>& windowsForHitTests();
 
-  X11Desktop& display() { return *display_; }
-
  private:
   bool refreshApplications(double deadline);
+  std::optional<std::string> knownBus(ProcessId pid) const;
+  // Makes the processes' bus names known, where the registry lists them.
+  void lookUp(const std::vector<ProcessId>& pids);
   std::optional<ProcessId> pidForBus(const std::string& bus);
   void fetchNames(const std::vector<ProcessId>& pids);
   RunningApplication describe(ProcessId pid, const std::vector<ClientWindow>& clients,
@@ -76,6 +78,7 @@ class Workspace {
   std::optional<std::vector<ObjectRef>> registryListing_;
   std::unordered_map<std::string, ProcessId> pidsByBus_;
   std::unordered_map<ProcessId, std::string> names_;
+  std::unordered_set<ProcessId> unlisted_;  // not listed by the registry at the last refresh
   std::optional<std::vector<ClientWindow>> hitTestWindows_;
   std::unordered_map<ObjectRef, xcb_window_t, ObjectRefHash> shownBy_;
 };

@@ -285,7 +285,8 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
   cookies.reserve(ids.size());
   for (const xcb_window_t id : ids) {
     cookies.push_back(Cookies{
-        xcb_ewmh_get_wm_pid(&ewmh_, id),
+        // The process of a window read for one process is known already.
+        of ? xcb_get_property_cookie_t{} : xcb_ewmh_get_wm_pid(&ewmh_, id),
         xcb_ewmh_get_wm_name(&ewmh_, id),
         xcb_icccm_get_wm_name(connection_, id),
         xcb_ewmh_get_frame_extents(&ewmh_, id),
@@ -309,7 +310,9 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     window.id = ids[i];
 
     std::uint32_t pid = 0;
-    if (xcb_ewmh_get_wm_pid_reply(&ewmh_, c.pid, &pid, &error) && pid <= 0x7fffffffu) {
+    if (of) {
+      window.pid = *of;
+    } else if (xcb_ewmh_get_wm_pid_reply(&ewmh_, c.pid, &pid, &error) && pid <= 0x7fffffffu) {
       window.pid = static_cast<ProcessId>(pid);
     }
     dropError(error), error = nullptr;
