@@ -5,14 +5,9 @@
 #include <xcb/xcbext.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "platform/linux/dbus_link.h"
 #include "platform/linux/text_utf8.h"
@@ -62,49 +57,6 @@ std::string propertyString(xcb_get_property_reply_t* reply) {
   return text;
 }
 
-// xcb_connect cannot be bounded: it writes the connection setup and reads the server's
-// answer with waits of its own, without end. It runs on a thread of its own, waited for
-// until the deadline; a connection made after that is closed by the thread, unused.
-struct PendingConnection {
-  std::mutex mutex;
-  std::condition_variable made;
-  bool finished = false;
-  bool abandoned = false;
-  xcb_connection_t* connection = nullptr;
-  int screen = 0;
-};
-
-xcb_connection_t* connectBy(const char* display, double deadline, int& screen) {
-  auto pending = std::make_shared<PendingConnection>();
-  try {
-    std::thread([pending, name = std::string(display)] {
-      int number = 0;
-      xcb_connection_t* connection = xcb_connect(name.c_str(), &number);
-      const std::lock_guard lock(pending->mutex);
-      if (pending->abandoned) {
-        xcb_disconnect(connection);
-        return;
-      }
-      pending->connection = connection;
-      pending->screen = number;
-      pending->finished = true;
-      pending->made.notify_one();
-    }).detach();
-  } catch (const std::system_error&) {
-    return nullptr;  // no thread to be had: no display either
-  }
-  const auto until = std::chrono::steady_clock::time_point(
-      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-          std::chrono::duration<double>(deadline)));
-  std::unique_lock lock(pending->mutex);
-  if (!pending->made.wait_until(lock, until, [&] { return pending->finished; })) {
-    pending->abandoned = true;
-    return nullptr;
-  }
-  screen = pending->screen;
-  return pending->connection;
-}
-
 }  // namespace
 
 std::string latin1ToUtf8(std::string_view text) {
@@ -125,20 +77,21 @@ std::string latin1ToUtf8(std::string_view text) {
 std::unique_ptr<X11Desktop> X11Desktop::connect(double deadline) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;
+  std::shared_ptr<DisplayThread> thread = DisplayThread::start(display);
+  if (!thread) return nullptr;
   int screen = 0;
-  xcb_connection_t* connection = connectBy(display, deadline, screen);
+  xcb_connection_t* connection = thread->connection(deadline, screen);
   if (connection == nullptr) return nullptr;
-  if (xcb_connection_has_error(connection)) {
-    xcb_disconnect(connection);
-    return nullptr;
-  }
-  std::unique_ptr<X11Desktop> desktop(new X11Desktop(connection, screen, deadline));
+  std::unique_ptr<X11Desktop> desktop(
+      new X11Desktop(std::move(thread), connection, screen, deadline));
   if (!desktop->ewmhReady_) return nullptr;
   return desktop;
 }
 
-X11Desktop::X11Desktop(xcb_connection_t* connection, int screen, double deadline)
-    : connection_(connection), screen_(screen) {
+X11Desktop::X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* connection,
+                       int screen, double deadline)
+    : thread_(std::move(thread)), connection_(connection), screen_(screen) {
+  if (xcb_connection_has_error(connection_)) return;
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
   const xcb_intern_atom_cookie_t applicationId = intern(connection_, "_GTK_APPLICATION_ID");
   const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
@@ -170,11 +123,18 @@ bool X11Desktop::answered(double deadline) {
   // Replies come in the order of their requests: once the reply to a request sent last has
   // come, xcb holds the replies to every earlier one, and its blocking reads return at once.
   if (silent_) return false;
+  // xcb's own waits (writing what the server does not take, reading the rest of a reply
+  // that came in part) end at the deadline too: the display thread shuts the socket down.
+  thread_->arm(deadline);
+  const bool arrived = awaitLast(deadline);
+  thread_->disarm();
+  if (!arrived) silent_ = true;
+  return arrived;
+}
+
+bool X11Desktop::awaitLast(double deadline) {
   const xcb_get_input_focus_cookie_t last = xcb_get_input_focus(connection_);
-  if (xcb_flush(connection_) <= 0) {
-    silent_ = true;
-    return false;
-  }
+  if (xcb_flush(connection_) <= 0) return false;
   const int descriptor = xcb_get_file_descriptor(connection_);
   for (;;) {
     void* reply = nullptr;
@@ -184,19 +144,18 @@ bool X11Desktop::answered(double deadline) {
     const bool arrived = xcb_poll_for_reply(connection_, last.sequence, &reply, &error) != 0;
     std::free(reply);
     dropError(error);
-    if (xcb_connection_has_error(connection_)) break;
+    if (xcb_connection_has_error(connection_)) return false;
     if (arrived) return true;
     const double left = deadline - monotonicNow();
-    if (!(left > 0)) break;
+    if (!(left > 0)) return false;
     pollfd ready{descriptor, POLLIN, 0};
     ::poll(&ready, 1, static_cast<int>(std::ceil(std::fmin(left, 1.0) * 1000)));
   }
-  silent_ = true;
-  return false;
 }
 
 X11Desktop::~X11Desktop() {
   if (ewmhAtoms_) xcb_ewmh_connection_wipe(&ewmh_);
+  thread_->stop();
   xcb_disconnect(connection_);
 }
 
@@ -422,7 +381,11 @@ int X11Desktop::descriptor() const {
 }
 
 void X11Desktop::drainEvents() {
+  // Reading events may wait for the rest of one that came in part, like a reply.
+  if (silent_) return;
+  thread_->arm(monotonicNow() + kDisplayReplySeconds);
   while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
+  if (thread_->disarm()) silent_ = true;
 }
 
 }  // namespace nevo::lin

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/display_thread.h"
 #include "platform/platform.h"
 
 namespace nevo::lin {
@@ -77,13 +78,17 @@ class X11Desktop {
   void drainEvents();
 
  private:
-  X11Desktop(xcb_connection_t* connection, int screen, double deadline);
+  X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* connection, int screen,
+             double deadline);
   // Waits, until `deadline` at the latest (by default kDisplayReplySeconds from now), for
   // the replies to every request sent so far; false when they did not all come (and from
   // then on at once).
   bool answered(double deadline);
   bool answered();
+  // The wait itself: false when the reply to a request sent last did not come by then.
+  bool awaitLast(double deadline);
 
+  std::shared_ptr<DisplayThread> thread_;
   xcb_connection_t* connection_;
   int screen_;
   bool silent_ = false;  // the server missed a wait: no more waits this run
