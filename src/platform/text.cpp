@@ -44,11 +44,11 @@ int combiningClass(char32_t c) {
   return utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->combining_class;
 }
 
+}  // namespace
+
 bool isAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
 }
-
-}  // namespace
 
 std::string graphemePrefix(std::string_view text, std::size_t maxCharacters) {
   std::size_t count = 0;

@@ -9,6 +9,9 @@
 
 namespace nevo {
 
+// Whether every byte is ASCII (such a text is valid UTF-8 and needs no Unicode rules).
+bool isAscii(std::string_view s);
+
 // The first `maxCharacters` user-perceived characters of a UTF-8 string; a shorter string
 // whole.
 std::string graphemePrefix(std::string_view text, std::size_t maxCharacters);

@@ -34,9 +34,8 @@ void expectInside(std::string_view part, std::string_view whole, const char* wha
 // Reads every value below `reader` with every getter, containers included.
 void readAll(ArgReader reader, std::string_view message, int depth) {
   if (depth > 80) fail("containers nest deeper than any valid message allows");
-  for (int values = 0; reader.next(); ++values) {
+  for (int values = 0; reader.type() != lin::kTypeInvalid; ++values) {
     if (values > 1 << 20) fail("more values than the message has bytes");
-    (void)reader.type();
     (void)reader.byte();
     (void)reader.uint32();
     (void)reader.int32();
@@ -50,6 +49,7 @@ void readAll(ArgReader reader, std::string_view message, int depth) {
                                  lin::kTypeDictEntry}) {
       if (const auto inner = reader.recurse(container)) readAll(*inner, message, depth + 1);
     }
+    if (!reader.next()) break;
   }
 }
 

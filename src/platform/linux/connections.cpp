@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 
 namespace nevo::lin {
 namespace {
@@ -21,7 +20,8 @@ std::string sessionBusAddress() {
   const std::string runtime = environment("XDG_RUNTIME_DIR");
   if (runtime.empty()) return {};
   const std::string path = runtime + "/bus";
-  if (std::ifstream(path).good() || ::access(path.c_str(), F_OK) == 0) return "unix:path=" + path;
+  // A socket: it exists, though it cannot be opened as a file.
+  if (::access(path.c_str(), F_OK) == 0) return "unix:path=" + path;
   return {};
 }
 
@@ -122,16 +122,17 @@ bool Connections::send(const std::string& bus, const Call& call, ReplyHandler ha
       inner(reply);
       --inHandler_;
     };
-    if (outstanding_++ == 0 && idleSince_ > 0) {
-      statistics_.idleSeconds += monotonicNow() - idleSince_;
-    }
   }
   if (!link->call(call, std::move(handler))) return false;
+  // Only a call that went out is outstanding.
+  if (detailedStatistics_ && outstanding_++ == 0 && idleSince_ > 0) {
+    statistics_.idleSeconds += monotonicNow() - idleSince_;
+  }
   count(call, link);
+  // Counts only grow, so each threshold is met once per application.
   const int calls = ++callsByBus_[bus];
   if (calls == kPeerCallThreshold) openPeer(bus);
   if (calls == kWidePeerCallThreshold) {
-    widened_[bus] = true;
     const auto address = peerAddresses_.find(bus);
     if (address != peerAddresses_.end()) connectPeers(bus, kPeerConnections - 1);
   }
@@ -154,8 +155,6 @@ bool Connections::await(const std::function<bool()>& done, double deadline) {
 }
 
 void Connections::openPeer(const std::string& bus) {
-  if (peerRequested_[bus]) return;
-  peerRequested_[bus] = true;
   // The application's own socket skips the bus daemon's relaying; until it is
   // authenticated (or when it cannot be had) calls keep going through the bus.
   send(bus, getApplicationBusAddressCall(ObjectRef{bus, std::string(kRootPath)}),
@@ -163,7 +162,8 @@ void Connections::openPeer(const std::string& bus) {
          const std::optional<std::string> address = stringReply(reply);
          if (!address || address->empty()) return;
          peerAddresses_[bus] = *address;
-         connectPeers(bus, widened_[bus] ? kPeerConnections : 1);
+         const bool wide = callsByBus_[bus] >= kWidePeerCallThreshold;
+         connectPeers(bus, wide ? kPeerConnections : 1);
        });
 }
 

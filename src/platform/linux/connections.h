@@ -93,12 +93,10 @@ class Connections {
   // An application's own connections, by its bus name.
   std::unordered_map<std::string, std::vector<std::unique_ptr<Link>>> peers_;
   std::size_t nextPeer_ = 0;
-  std::unordered_map<std::string, bool> peerRequested_;
-  // Per application: its socket's address once told, calls made to it, and whether it is
-  // read at length (more connections wanted).
+  // Per application: its socket's address once told, and calls made to it (which say when
+  // its socket is asked for and when it is read at length, more connections wanted).
   std::unordered_map<std::string, std::string> peerAddresses_;
   std::unordered_map<std::string, int> callsByBus_;
-  std::unordered_map<std::string, bool> widened_;
   CallStatistics statistics_;
   bool detailedStatistics_ = false;
   bool inHitTest_ = false;

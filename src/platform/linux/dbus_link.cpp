@@ -163,7 +163,6 @@ bool Link::call(const Call& call, ReplyHandler handler) {
   const std::uint32_t serial = nextSerial_++;
   if (nextSerial_ == 0) nextSerial_ = 1;  // serials are never 0
   // The serial goes at its place in the fixed part of the header.
-  constexpr std::size_t kSerialOffset = 8;
   const std::size_t at = out_.size();
   out_.append(call.bytes);
   std::memcpy(out_.data() + at + kSerialOffset, &serial, sizeof serial);
@@ -197,7 +196,10 @@ bool Link::read() {
     // Room for one more chunk, keeping what is not taken yet.
     if (inCapacity_ - inEnd_ < kReadChunk) {
       const std::size_t kept = inEnd_ - inStart_;
-      const std::size_t capacity = std::max(inCapacity_, kept + kReadChunk);
+      // Grown by doubling, so that a long reply is not copied once per chunk.
+      const std::size_t capacity = kept + kReadChunk <= inCapacity_
+                                       ? inCapacity_
+                                       : std::max(2 * inCapacity_, kept + kReadChunk);
       if (capacity != inCapacity_) {
         std::unique_ptr<char[]> bigger(new char[capacity]);
         if (kept > 0) std::memcpy(bigger.get(), in_.get() + inStart_, kept);

@@ -1,12 +1,12 @@
 #include "platform/linux/dbus_wire.h"
 
+#include <bit>
 #include <cstring>
 
 namespace nevo::lin {
 namespace {
 
 // Header flags.
-constexpr std::uint8_t kFlagNoReplyExpected = 0x1;
 constexpr std::uint8_t kFlagNoAutoStart = 0x2;
 constexpr std::uint8_t kProtocolVersion = 1;
 // Header field codes.
@@ -19,7 +19,6 @@ constexpr std::uint8_t kFieldSignature = 8;
 // The fixed part of a header: byte order, type, flags, version, body length, serial, and
 // the length of the header fields.
 constexpr std::size_t kFixedHeaderSize = 16;
-constexpr std::size_t kSerialOffset = 8;
 // The protocol's longest name, and its deepest nesting of containers (32 arrays and 32
 // structures).
 constexpr std::size_t kNameLengthLimit = 255;
@@ -103,6 +102,16 @@ std::size_t completeType(std::string_view signature, int depth = 0) {
   return 0;
 }
 
+// Whether `signature` is a sequence of whole types (the empty one included).
+bool wholeTypes(std::string_view signature) {
+  while (!signature.empty()) {
+    const std::size_t length = completeType(signature);
+    if (length == 0) return false;
+    signature.remove_prefix(length);
+  }
+  return true;
+}
+
 bool nameCharacter(char c, bool hyphen) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          (hyphen && c == '-');
@@ -135,6 +144,17 @@ bool dottedName(std::string_view name, bool hyphen, bool digitsFirst) {
 
 std::uint32_t swapBytes(std::uint32_t value) {
   return (value >> 24) | ((value >> 8) & 0xff00u) | ((value << 8) & 0xff0000u) | (value << 24);
+}
+
+// Calls are written in this machine's byte order and marked little-endian ('l'), which
+// holds only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little,
+              "calls are written in native byte order and marked little-endian");
+
+void put32(std::string& into, std::uint32_t value) {
+  char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  into.append(bytes, sizeof value);
 }
 
 std::uint32_t read32At(std::string_view data, std::size_t at, bool bigEndian) {
@@ -200,36 +220,24 @@ void CallWriter::appendType(char type) {
   if (arrayDepth_ == 0) signature_ += type;
 }
 
-void CallWriter::put32(std::uint32_t value) {
-  char bytes[sizeof value];
-  std::memcpy(bytes, &value, sizeof value);
-  body_.append(bytes, sizeof value);
-}
-
-CallWriter& CallWriter::byte(std::uint8_t value) {
-  appendType(kTypeByte);
-  body_ += static_cast<char>(value);
-  return *this;
-}
-
 CallWriter& CallWriter::boolean(bool value) {
   appendType(kTypeBoolean);
   align(4);
-  put32(value ? 1 : 0);
+  put32(body_, value ? 1 : 0);
   return *this;
 }
 
 CallWriter& CallWriter::int32(std::int32_t value) {
   appendType(kTypeInt32);
   align(4);
-  put32(static_cast<std::uint32_t>(value));
+  put32(body_, static_cast<std::uint32_t>(value));
   return *this;
 }
 
 CallWriter& CallWriter::uint32(std::uint32_t value) {
   appendType(kTypeUint32);
   align(4);
-  put32(value);
+  put32(body_, value);
   return *this;
 }
 
@@ -240,7 +248,7 @@ CallWriter& CallWriter::string(std::string_view value) {
     return *this;
   }
   align(4);
-  put32(static_cast<std::uint32_t>(value.size()));
+  put32(body_, static_cast<std::uint32_t>(value.size()));
   body_.append(value);
   body_ += '\0';
   return *this;
@@ -257,7 +265,7 @@ CallWriter& CallWriter::openArray(std::string_view elementSignature) {
   }
   align(4);
   const std::size_t lengthAt = body_.size();
-  put32(0);
+  put32(body_, 0);
   // The padding before the first element belongs to the array even when it is empty.
   align(alignmentOf(elementSignature[0]));
   arrays_[arrayDepth_++] = OpenArray{lengthAt, body_.size()};
@@ -294,41 +302,22 @@ CallWriter& CallWriter::closeStruct() {
   return *this;
 }
 
-CallWriter& CallWriter::openDictEntry() {
-  // Only inside an array, whose element signature already says what it holds.
-  if (arrayDepth_ == 0) valid_ = false;
-  align(8);
-  openContainers_ += kTypeDictEntry;
-  return *this;
-}
-
-CallWriter& CallWriter::closeDictEntry() {
-  if (openContainers_.empty() || openContainers_.back() != kTypeDictEntry) valid_ = false;
-  if (!openContainers_.empty()) openContainers_.pop_back();
-  return *this;
-}
-
-Call CallWriter::finish(bool noReplyExpected) {
+Call CallWriter::finish() {
   if (!valid_ || !openContainers_.empty() || body_.size() > kMessageSizeLimit) return {};
   const std::string& body = body_;
   std::string message;
   message.reserve(kFixedHeaderSize + 64 + path_.size() + interface_.size() + member_.size() +
                   destination_.size() + signature_.size() + body.size());
-  const auto put = [&](std::uint32_t value) {
-    char bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    message.append(bytes, sizeof value);
-  };
   const auto pad = [&](std::size_t alignment) {
     message.resize(alignUp(message.size(), alignment), '\0');
   };
   message += 'l';  // little-endian, as this machine
   message += static_cast<char>(kMessageMethodCall);
-  message += static_cast<char>(kFlagNoAutoStart | (noReplyExpected ? kFlagNoReplyExpected : 0));
+  message += static_cast<char>(kFlagNoAutoStart);
   message += static_cast<char>(kProtocolVersion);
-  put(static_cast<std::uint32_t>(body.size()));
-  put(0);  // the serial, written by the link that sends the call
-  put(0);  // the length of the header fields, written below
+  put32(message, static_cast<std::uint32_t>(body.size()));
+  put32(message, 0);  // the serial, written by the link that sends the call
+  put32(message, 0);  // the length of the header fields, written below
   const auto field = [&](std::uint8_t code, char type, std::string_view value) {
     pad(8);
     message += static_cast<char>(code);
@@ -339,7 +328,7 @@ Call CallWriter::finish(bool noReplyExpected) {
       message += static_cast<char>(value.size());
     } else {
       pad(4);
-      put(static_cast<std::uint32_t>(value.size()));
+      put32(message, static_cast<std::uint32_t>(value.size()));
     }
     message.append(value);
     message += '\0';
@@ -413,11 +402,7 @@ HeaderRead readHeaderFields(std::string_view bytes, std::size_t fieldsEnd,
         if (at + 2 + size > fieldsEnd || bytes[at + 1 + size] != '\0') return HeaderRead::malformed;
         if (code == kFieldSignature) {
           message.signature = bytes.substr(at + 1, size);
-          for (std::string_view rest = message.signature; !rest.empty();) {
-            const std::size_t length = completeType(rest);
-            if (length == 0) return HeaderRead::malformed;
-            rest.remove_prefix(length);
-          }
+          if (!wholeTypes(message.signature)) return HeaderRead::malformed;
         }
         at += 2 + size;
         break;
@@ -442,7 +427,6 @@ std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
   ReceivedMessage message;
   message.bigEndian = bytes[0] == 'B';
   message.type = static_cast<std::uint8_t>(bytes[1]);
-  message.serial = read32At(bytes, kSerialOffset, message.bigEndian);
   const std::size_t bodyLength = read32At(bytes, 4, message.bigEndian);
   const std::size_t fieldsEnd = kFixedHeaderSize + read32At(bytes, 12, message.bigEndian);
   message.body = bytes.substr(bytes.size() - bodyLength);
@@ -512,6 +496,15 @@ std::optional<std::uint32_t> ArgReader::read32(std::size_t position) const {
   return read32At(data_, at, bigEndian_);
 }
 
+std::optional<std::string_view> ArgReader::variantType(std::size_t at) const {
+  if (at >= end_) return std::nullopt;
+  const std::size_t size = static_cast<std::uint8_t>(data_[at]);
+  if (at + 2 + size > end_ || data_[at + 1 + size] != '\0') return std::nullopt;
+  const std::string_view inner = data_.substr(at + 1, size);
+  if (completeType(inner) != inner.size()) return std::nullopt;
+  return inner;
+}
+
 std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t position,
                                            int depth) const {
   if (depth > kNestingLimit || type.empty()) return std::nullopt;
@@ -568,12 +561,9 @@ std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t po
       return next;
     }
     case kTypeVariant: {
-      if (at >= end_) return std::nullopt;
-      const std::size_t size = static_cast<std::uint8_t>(data_[at]);
-      if (at + 2 + size > end_ || data_[at + 1 + size] != '\0') return std::nullopt;
-      const std::string_view inner = data_.substr(at + 1, size);
-      if (completeType(inner) != inner.size()) return std::nullopt;
-      return skip(inner, at + 2 + size, depth + 1);
+      const std::optional<std::string_view> inner = variantType(at);
+      if (!inner) return std::nullopt;
+      return skip(*inner, at + 2 + inner->size(), depth + 1);
     }
     default:
       return std::nullopt;
@@ -656,11 +646,7 @@ std::optional<std::string_view> ArgReader::signature() const {
   if (position_ + 2 + size > end_ || data_[position_ + 1 + size] != '\0') return std::nullopt;
   const std::string_view text = data_.substr(position_ + 1, size);
   // Only whole types.
-  for (std::string_view rest = text; !rest.empty();) {
-    const std::size_t length = completeType(rest);
-    if (length == 0) return std::nullopt;
-    rest.remove_prefix(length);
-  }
+  if (!wholeTypes(text)) return std::nullopt;
   return text;
 }
 
@@ -682,12 +668,10 @@ std::optional<ArgReader> ArgReader::recurse(char containerType) const {
       return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_,
                        signature_.substr(1, length - 2), false, depth_ + 1);
     case kTypeVariant: {
-      if (position_ >= end_) return std::nullopt;
-      const std::size_t size = static_cast<std::uint8_t>(data_[position_]);
-      if (position_ + 2 + size > end_ || data_[position_ + 1 + size] != '\0') return std::nullopt;
-      const std::string_view inner = data_.substr(position_ + 1, size);
-      if (completeType(inner) != inner.size()) return std::nullopt;
-      return ArgReader(data_, bigEndian_, position_ + 2 + size, end_, inner, false, depth_ + 1);
+      const std::optional<std::string_view> inner = variantType(position_);
+      if (!inner) return std::nullopt;
+      return ArgReader(data_, bigEndian_, position_ + 2 + inner->size(), end_, *inner, false,
+                       depth_ + 1);
     }
     default:
       return std::nullopt;

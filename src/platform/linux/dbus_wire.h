@@ -46,6 +46,8 @@ inline constexpr std::uint8_t kMessageSignal = 4;
 // The longest message taken in; a longer one (the protocol allows 128 MiB) means the other
 // side is not one the backend reads, and the connection is dropped.
 inline constexpr std::size_t kMessageSizeLimit = 16u << 20;
+// Where a message's serial lies in the fixed part of its header.
+inline constexpr std::size_t kSerialOffset = 8;
 
 bool validBusName(std::string_view name);
 bool validObjectPath(std::string_view path);
@@ -73,7 +75,6 @@ class CallWriter {
   CallWriter(std::string_view destination, std::string_view path, std::string_view interface,
              std::string_view member);
 
-  CallWriter& byte(std::uint8_t value);
   CallWriter& boolean(bool value);
   CallWriter& int32(std::int32_t value);
   CallWriter& uint32(std::uint32_t value);
@@ -85,17 +86,14 @@ class CallWriter {
   CallWriter& closeArray();
   CallWriter& openStruct();
   CallWriter& closeStruct();
-  CallWriter& openDictEntry();
-  CallWriter& closeDictEntry();
 
   // The call, or an empty one when anything written was invalid. Never asks the bus to
   // start a service that is not running.
-  Call finish(bool noReplyExpected = false);
+  Call finish();
 
  private:
   void align(std::size_t alignment);
   void appendType(char type);
-  void put32(std::uint32_t value);
 
   std::string_view destination_, path_, interface_, member_;
   std::string body_;
@@ -115,7 +113,6 @@ class CallWriter {
 struct ReceivedMessage {
   std::uint8_t type = 0;
   bool bigEndian = false;
-  std::uint32_t serial = 0;
   std::uint32_t replySerial = 0;  // 0 when the message answers no call
   std::string_view signature;
   std::string_view body;
@@ -158,6 +155,9 @@ class ArgReader {
             std::string_view signature, bool inArray, int depth);
   std::optional<std::size_t> skip(std::string_view type, std::size_t position, int depth) const;
   std::optional<std::uint32_t> read32(std::size_t position) const;
+  // The type held by the variant at `at`: one whole type, whose value follows the type's
+  // closing NUL. Absent when the variant is malformed or runs past the end.
+  std::optional<std::string_view> variantType(std::size_t at) const;
 
   std::string_view data_;  // the whole body: alignment counts from its start
   bool bigEndian_ = false;

@@ -2,16 +2,13 @@
 
 #include <utf8proc.h>
 
-#include <algorithm>
+#include "platform/text.h"
 
 namespace nevo::lin {
 
 std::string validUtf8(std::string_view text) {
   // Most texts are ASCII: they are valid as they are.
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return std::string(text);
-  }
+  if (isAscii(text)) return std::string(text);
   static constexpr char kReplacement[] = "\xEF\xBF\xBD";
   std::string out;
   out.reserve(text.size());
