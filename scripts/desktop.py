@@ -19,10 +19,11 @@ As a module (the end-to-end tests):
         desktop.wait_registered(app.pid)
         subprocess.run([...], env=desktop.env)
 
-Nothing outlives the desktop: every process it starts is killed if the process that owns
-the desktop dies (the X server is sent SIGTERM, so that it removes its lock), and the owner
-becomes a subreaper, so that daemons the desktop's processes start (the accessibility bus,
-its registry) are found and ended as well.
+Nothing outlives the desktop: every process it starts is sent SIGKILL if the process that
+owns the desktop dies (SIGKILL also ends a process a test has stopped; the socket file an X
+server leaves behind is replaced by the next server on that display), and the owner becomes
+a subreaper, so that daemons the desktop's processes start (the accessibility bus, its
+registry) are found and ended as well.
 """
 
 import ctypes
@@ -43,6 +44,9 @@ PR_SET_CHILD_SUBREAPER = 36
 # fails the start with the reason and its log.
 START_SECONDS = 20.0
 POLL_SECONDS = 0.01
+# Bound of one dbus-send or xprop run (beyond dbus-send's own reply timeout): one that has
+# no answer by then counts as no answer.
+COMMAND_SECONDS = 3.0
 
 # Display numbers tried, from the first one that has no lock file.
 FIRST_DISPLAY = 81
@@ -111,7 +115,8 @@ def _remove_abandoned_directories():
 
 def _display_taken(number):
     """Whether an X server holds the display. A lock file whose server is gone does not
-    count: the X server removes such a stale lock itself."""
+    count: an Xvfb given -displayfd, as here, starts past it and writes no lock of its own
+    (of two started on one display at once, the second cannot listen and exits)."""
     try:
         with open(f"/tmp/.X{number}-lock") as f:
             os.kill(int(f.read().strip()), 0)
@@ -222,10 +227,14 @@ class Desktop:
         """Ends everything the desktop started, its daemons included. Safe to call twice."""
         mine = [p for _, p in self._processes if p.poll() is None]
         everyone = _descendants([p.pid for _, p in self._processes]) + [p.pid for p in mine]
+        # Every process a test stopped (the X server, the registry, an application) is
+        # continued first, so that none is left stopped while the others end and talk to it.
+        for pid in everyone:
+            self._signal(pid, signal.SIGCONT)
         for _, process in reversed(self._processes):
             if process.poll() is None:
                 self._signal(process.pid, signal.SIGTERM)
-                self._signal(process.pid, signal.SIGCONT)  # in case a test stopped it
+                self._signal(process.pid, signal.SIGCONT)  # in case it was stopped since
         deadline = time.monotonic() + 3.0
         for _, process in self._processes:
             try:
@@ -297,10 +306,10 @@ class Desktop:
         process = subprocess.Popen(
             argv,
             env=env if env is not None else self.env,
-            # SIGKILL, which also ends a process a test has stopped; the X server alone gets
-            # the chance to remove its lock file and socket.
-            preexec_fn=_die_with_parent(os.getpid(),
-                                        signal.SIGTERM if name == "Xvfb" else signal.SIGKILL),
+            # SIGKILL, which also ends a process a test has stopped. The X server gets it too:
+            # started with -displayfd it writes no lock file, and the socket file it leaves
+            # behind is unlinked and bound anew by the next server on its display.
+            preexec_fn=_die_with_parent(os.getpid(), signal.SIGKILL),
             **popen_args,
         )
         self._processes.append((name, process))
@@ -430,13 +439,19 @@ class Desktop:
         self.bus_address = line
 
     def _dbus_send(self, bus, destination, path, method, *arguments, timeout_ms=2000):
-        result = subprocess.run(
-            ["dbus-send", f"--bus={bus}", f"--reply-timeout={timeout_ms}", "--print-reply=literal",
-             f"--dest={destination}", path, method, *arguments],
-            env=self.env,
-            capture_output=True,
-            text=True,
-        )
+        """The reply as dbus-send prints it, or None when there is none in time (a bus that
+        does not answer at all may keep dbus-send waiting past its reply timeout)."""
+        try:
+            result = subprocess.run(
+                ["dbus-send", f"--bus={bus}", f"--reply-timeout={timeout_ms}",
+                 "--print-reply=literal", f"--dest={destination}", path, method, *arguments],
+                env=self.env,
+                capture_output=True,
+                text=True,
+                timeout=timeout_ms / 1000 + COMMAND_SECONDS,
+            )
+        except subprocess.TimeoutExpired:
+            return None
         return result.stdout.strip() if result.returncode == 0 else None
 
     def _start_accessibility_bus(self):
@@ -498,8 +513,13 @@ class Desktop:
                          process)
 
     def xprop(self, *arguments):
-        result = subprocess.run(["xprop", "-display", self.display, *arguments],
-                                capture_output=True, text=True, env=self.env)
+        """What xprop prints, or None when it fails or the X server does not answer in time."""
+        try:
+            result = subprocess.run(["xprop", "-display", self.display, *arguments],
+                                    capture_output=True, text=True, env=self.env,
+                                    timeout=COMMAND_SECONDS)
+        except subprocess.TimeoutExpired:
+            return None
         return result.stdout if result.returncode == 0 else None
 
     def root_property(self, name):

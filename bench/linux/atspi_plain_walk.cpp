@@ -150,8 +150,8 @@ void visit(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int de
   const bool isProtected = role == ATSPI_ROLE_PASSWORD_TEXT;
   // What GTK does not draw it places at the most negative coordinates: no frame, as the
   // tool reads it.
-  const bool nowhere = position != nullptr && position->x == std::numeric_limits<int>::min() &&
-                       position->y == std::numeric_limits<int>::min();
+  const bool nowhere = position != nullptr && (position->x == std::numeric_limits<int>::min() ||
+                                               position->y == std::numeric_limits<int>::min());
   const bool visible =
       position != nullptr && size != nullptr && !nowhere && size->x > 0 && size->y > 0;
   if (visible) {

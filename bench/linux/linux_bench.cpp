@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -188,15 +189,20 @@ void applicationCostPerCall(nevo::ProcessId pid) {
   workspace.attach(*display, std::move(applications));
   const std::optional<std::string> bus = workspace.busForPid(pid);
   if (!bus) return;
+  // Each call's answer lives as long as its handler: a call that times out may still be
+  // answered during a later wait, after the frame that sent it has returned.
   const auto ask = [&](const Call& call) {
-    std::optional<std::vector<ObjectRef>> refs;
-    bool answered = false;
-    connections.send(*bus, call, [&](const ReceivedMessage& reply) {
-      answered = true;
-      refs = referencesReply(reply, kChildListingLimit);
+    struct Answer {
+      bool answered = false;
+      std::optional<std::vector<ObjectRef>> refs;
+    };
+    const auto answer = std::make_shared<Answer>();
+    connections.send(*bus, call, [answer](const ReceivedMessage& reply) {
+      answer->answered = true;
+      answer->refs = referencesReply(reply, kChildListingLimit);
     });
-    connections.await([&] { return answered; }, monotonicNow() + 1);
-    return refs.value_or(std::vector<ObjectRef>{});
+    connections.await([&] { return answer->answered; }, monotonicNow() + 1);
+    return answer->refs.value_or(std::vector<ObjectRef>{});
   };
   const ObjectRef root{*bus, std::string(kRootPath)};
   const std::vector<ObjectRef> windows =
@@ -226,22 +232,23 @@ void applicationCostPerCall(nevo::ProcessId pid) {
   for (const Kind& kind : kKinds) {
     std::vector<double> together, alone;
     for (int round = 0; round < 3; ++round) {
-      long left = 0;
+      const auto left = std::make_shared<long>(0);
       const double start = monotonicNow();
       for (const ObjectRef& object : objects) {
-        if (connections.send(*bus, kind.call(object), [&](const ReceivedMessage&) { --left; })) {
-          ++left;
+        if (connections.send(*bus, kind.call(object),
+                             [left](const ReceivedMessage&) { --*left; })) {
+          ++*left;
         }
       }
-      connections.await([&] { return left == 0; }, monotonicNow() + 5);
+      connections.await([&] { return *left == 0; }, monotonicNow() + 5);
       together.push_back((monotonicNow() - start) / double(objects.size()));
     }
     for (std::size_t i = 0; i < 25; ++i) {
-      bool answered = false;
+      const auto answered = std::make_shared<bool>(false);
       const double start = monotonicNow();
       connections.send(*bus, kind.call(objects[i % objects.size()]),
-                       [&](const ReceivedMessage&) { answered = true; });
-      connections.await([&] { return answered; }, monotonicNow() + 1);
+                       [answered](const ReceivedMessage&) { *answered = true; });
+      connections.await([&] { return *answered; }, monotonicNow() + 1);
       alone.push_back(monotonicNow() - start);
     }
     std::printf("  %-20s %5.1f us a call sent together, %5.1f us one alone\n", kind.name,

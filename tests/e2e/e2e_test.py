@@ -526,6 +526,26 @@ class UnreachableAccessibility(DesktopTestCase):
             self.assertDenied(env)
 
 
+def stop_on_signals():
+    """SIGTERM, SIGINT or SIGHUP ends the run at once: every live desktop is stopped and the
+    process exits with 128 + the signal's number. (Raised as SystemExit in the middle of a
+    test, the signal would count as that test's error and the run would go on.)"""
+
+    def handler(signum, _frame):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_IGN)
+        try:
+            for desktop in list(harness.Desktop._live):
+                desktop.stop()
+        finally:
+            sys.stderr.write(f"e2e: stopped by signal {signum}\n")
+            sys.stderr.flush()
+            os._exit(128 + signum)
+
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, handler)
+
+
 def main():
     arguments = sys.argv[1:]
     rest = []
@@ -539,7 +559,7 @@ def main():
             rest.append(argument)
     if not harness.BINARY or not harness.TEST_APP:
         sys.exit("usage: e2e_test.py --binary PATH --app PATH [unittest arguments]")
-    harness.desktop_module.teardown_on_signals()
+    stop_on_signals()
     started = time.monotonic()
     program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)
     sys.stderr.write(f"e2e: {time.monotonic() - started:.1f} s\n")

@@ -92,14 +92,28 @@ class Tool:
     def run(self, *arguments, stdin=None, env=None, during=None):
         """Runs the tool to its end; `during`, if given, is called once it has started."""
         started = time.monotonic()
-        process = subprocess.Popen([BINARY, *arguments], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   env=env if env is not None else self.env)
+        read_end, write_end = os.pipe()
+        try:
+            process = subprocess.Popen([BINARY, *arguments], stdin=read_end,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                       env=env if env is not None else self.env)
+        except BaseException:
+            os.close(write_end)
+            raise
+        finally:
+            os.close(read_end)
+        # Standard input is written and closed before `during`, so that what `during` does
+        # (stopping a peer) meets the tool at work rather than waiting for its input. An
+        # entry is far smaller than a pipe holds: the write does not wait for the tool.
+        try:
+            with open(write_end, "wb") as pipe:
+                pipe.write(stdin.encode() if stdin is not None else b"")
+        except BrokenPipeError:
+            pass  # the tool ended without reading its input; its reply is checked below
         if during is not None:
             during()
         try:
-            stdout, stderr = process.communicate(stdin.encode() if stdin is not None else b"",
-                                                 timeout=HANG_SECONDS)
+            stdout, stderr = process.communicate(timeout=HANG_SECONDS)
         except subprocess.TimeoutExpired:
             process.kill()
             process.communicate()

@@ -9,7 +9,10 @@
 namespace nevo::lin {
 namespace {
 
+using test::appendExtents;
+using test::appendProperty;
 using test::appendReference;
+using test::appendStates;
 using Message = test::LibdbusMessage;
 
 // An empty method return to append a reply's arguments to.
@@ -24,20 +27,15 @@ test::Received read(const Message& reply) {
 
 TEST(AtspiWire, ExtentsAreFourIntegersInAStructure) {
   Message reply = emptyReply();
-  DBusMessageIter args, box;
+  DBusMessageIter args;
   dbus_message_iter_init_append(reply.get(), &args);
-  dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &box);
-  for (dbus_int32_t v : {10, -20, 300, 40})
-    dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
-  dbus_message_iter_close_container(&args, &box);
+  appendExtents(args, {10, -20, 300, 40});
   EXPECT_EQ(extentsReply(read(reply).message()), (Extents{10, -20, 300, 40}));
 
   // Three integers, or a bare integer, are not extents.
   Message shortBox = emptyReply();
   dbus_message_iter_init_append(shortBox.get(), &args);
-  dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &box);
-  for (dbus_int32_t v : {1, 2, 3}) dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
-  dbus_message_iter_close_container(&args, &box);
+  appendExtents(args, {1, 2, 3});
   EXPECT_FALSE(extentsReply(read(shortBox).message()));
   Message bare = emptyReply();
   dbus_int32_t one = 1;
@@ -47,10 +45,9 @@ TEST(AtspiWire, ExtentsAreFourIntegersInAStructure) {
 
 TEST(AtspiWire, StatesAreTwoWordsOfOneSet) {
   Message reply = emptyReply();
-  const dbus_uint32_t words[] = {(1u << 8) | (1u << 25), 1u << (41 - 32)};
-  const dbus_uint32_t* p = words;
-  dbus_message_append_args(reply.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_UINT32, &p, 2,
-                           DBUS_TYPE_INVALID);
+  DBusMessageIter args;
+  dbus_message_iter_init_append(reply.get(), &args);
+  appendStates(args, (1u << 8) | (1u << 25), 1u << (41 - 32));
   const std::optional<StateSet> states = stateReply(read(reply).message());
   ASSERT_TRUE(states);
   EXPECT_TRUE(hasState(*states, State::enabled));
@@ -87,27 +84,19 @@ TEST(AtspiWire, ReferencesAreTakenUpToTheLimit) {
 
 TEST(AtspiWire, AccessiblePropertiesComeFromOneDictionary) {
   Message reply = emptyReply();
-  DBusMessageIter args, dict, entry, value;
+  DBusMessageIter args, dict;
   dbus_message_iter_init_append(reply.get(), &args);
   dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "{sv}", &dict);
-  const auto put = [&](const char* key, int type, const char* signature, const void* v) {
-    dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-    dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
-    dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, signature, &value);
-    dbus_message_iter_append_basic(&value, type, v);
-    dbus_message_iter_close_container(&entry, &value);
-    dbus_message_iter_close_container(&dict, &entry);
-  };
   const char* name = "Save";
   const char* description = "Saves the file";
   const char* id = "save-button";
   const char* locale = "C";
   const dbus_int32_t count = 2;
-  put("Name", DBUS_TYPE_STRING, "s", &name);
-  put("Locale", DBUS_TYPE_STRING, "s", &locale);
-  put("Description", DBUS_TYPE_STRING, "s", &description);
-  put("ChildCount", DBUS_TYPE_INT32, "i", &count);
-  put("AccessibleId", DBUS_TYPE_STRING, "s", &id);
+  appendProperty(dict, "Name", DBUS_TYPE_STRING, "s", &name);
+  appendProperty(dict, "Locale", DBUS_TYPE_STRING, "s", &locale);
+  appendProperty(dict, "Description", DBUS_TYPE_STRING, "s", &description);
+  appendProperty(dict, "ChildCount", DBUS_TYPE_INT32, "i", &count);
+  appendProperty(dict, "AccessibleId", DBUS_TYPE_STRING, "s", &id);
   dbus_message_iter_close_container(&args, &dict);
 
   const std::optional<AccessibleProperties> properties =

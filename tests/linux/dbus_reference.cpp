@@ -65,4 +65,36 @@ void appendReference(DBusMessageIter& into, const char* bus, const char* path) {
   dbus_message_iter_close_container(&into, &item);
 }
 
+void appendVariant(DBusMessageIter& into, int type, const char* signature, const void* value) {
+  DBusMessageIter variant;
+  dbus_message_iter_open_container(&into, DBUS_TYPE_VARIANT, signature, &variant);
+  dbus_message_iter_append_basic(&variant, type, value);
+  dbus_message_iter_close_container(&into, &variant);
+}
+
+void appendProperty(DBusMessageIter& dictionary, const char* key, int type, const char* signature,
+                    const void* value) {
+  DBusMessageIter entry;
+  dbus_message_iter_open_container(&dictionary, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
+  dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
+  appendVariant(entry, type, signature, value);
+  dbus_message_iter_close_container(&dictionary, &entry);
+}
+
+void appendExtents(DBusMessageIter& into, std::initializer_list<dbus_int32_t> values) {
+  DBusMessageIter box;
+  dbus_message_iter_open_container(&into, DBUS_TYPE_STRUCT, nullptr, &box);
+  for (const dbus_int32_t v : values) dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
+  dbus_message_iter_close_container(&into, &box);
+}
+
+void appendStates(DBusMessageIter& into, dbus_uint32_t low, dbus_uint32_t high) {
+  const dbus_uint32_t words[] = {low, high};
+  const dbus_uint32_t* p = words;
+  DBusMessageIter array;
+  dbus_message_iter_open_container(&into, DBUS_TYPE_ARRAY, "u", &array);
+  dbus_message_iter_append_fixed_array(&array, DBUS_TYPE_UINT32, &p, 2);
+  dbus_message_iter_close_container(&into, &array);
+}
+
 }  // namespace nevo::lin::test

@@ -4,6 +4,7 @@
 
 #include <dbus/dbus.h>
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,5 +41,15 @@ std::optional<Received> received(DBusMessage& message);
 
 // Appends a (bus name, object path) structure.
 void appendReference(DBusMessageIter& into, const char* bus, const char* path);
+// Appends a variant holding one basic value of libdbus type `type` (its signature
+// `signature`, "s" for a string); `value` points at the value as libdbus takes it.
+void appendVariant(DBusMessageIter& into, int type, const char* signature, const void* value);
+// Appends one {key: variant} entry to an "a{sv}" property dictionary.
+void appendProperty(DBusMessageIter& dictionary, const char* key, int type, const char* signature,
+                    const void* value);
+// Appends a structure of 32-bit integers; four of them (x, y, width, height) are extents.
+void appendExtents(DBusMessageIter& into, std::initializer_list<dbus_int32_t> values);
+// Appends a state set as AT-SPI sends it: an array of two words, states 0-31 first.
+void appendStates(DBusMessageIter& into, dbus_uint32_t low, dbus_uint32_t high);
 
 }  // namespace nevo::lin::test

@@ -21,13 +21,6 @@ void appendReferenceTo(DBusMessageIter& into, const std::string& path) {
   appendReference(into, kFakeBusName, path.c_str());
 }
 
-void appendVariant(DBusMessageIter& into, int type, const char* signature, const void* value) {
-  DBusMessageIter variant;
-  dbus_message_iter_open_container(&into, DBUS_TYPE_VARIANT, signature, &variant);
-  dbus_message_iter_append_basic(&variant, type, value);
-  dbus_message_iter_close_container(&into, &variant);
-}
-
 }  // namespace
 
 FakeApplication::FakeApplication() {
@@ -163,21 +156,11 @@ std::string FakeApplication::answer(const std::string& bytes) {
   if (member == "GetRole") {
     dbus_message_iter_append_basic(&out, DBUS_TYPE_UINT32, &object.role);
   } else if (member == "GetState") {
-    const dbus_uint32_t words[] = {static_cast<dbus_uint32_t>(object.states & 0xffffffffu),
-                                   static_cast<dbus_uint32_t>(object.states >> 32)};
-    const dbus_uint32_t* p = words;
-    DBusMessageIter array;
-    dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "u", &array);
-    dbus_message_iter_append_fixed_array(&array, DBUS_TYPE_UINT32, &p, 2);
-    dbus_message_iter_close_container(&out, &array);
+    appendStates(out, static_cast<dbus_uint32_t>(object.states & 0xffffffffu),
+                 static_cast<dbus_uint32_t>(object.states >> 32));
   } else if (member == "GetExtents") {
-    DBusMessageIter box;
-    dbus_message_iter_open_container(&out, DBUS_TYPE_STRUCT, nullptr, &box);
-    for (const dbus_int32_t v :
-         {object.extents.x, object.extents.y, object.extents.width, object.extents.height}) {
-      dbus_message_iter_append_basic(&box, DBUS_TYPE_INT32, &v);
-    }
-    dbus_message_iter_close_container(&out, &box);
+    appendExtents(
+        out, {object.extents.x, object.extents.y, object.extents.width, object.extents.height});
   } else if (member == "GetChildren" || member == "GetMatches") {
     std::vector<std::string> listed;
     if (member == "GetChildren") {
@@ -254,24 +237,18 @@ std::string FakeApplication::answer(const std::string& bytes) {
       return error();
     }
   } else if (member == "GetAll") {
-    DBusMessageIter dict, entry;
+    DBusMessageIter dict;
     dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    const auto put = [&](const char* key, int type, const char* signature, const void* value) {
-      dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-      dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
-      appendVariant(entry, type, signature, value);
-      dbus_message_iter_close_container(&dict, &entry);
-    };
     const char* name = object.name.c_str();
     const char* description = object.description.c_str();
     const char* id = object.id.c_str();
     const char* locale = "C";
     const auto count = static_cast<dbus_int32_t>(object.children.size());
-    put("Name", DBUS_TYPE_STRING, "s", &name);
-    put("Description", DBUS_TYPE_STRING, "s", &description);
-    put("ChildCount", DBUS_TYPE_INT32, "i", &count);
-    put("Locale", DBUS_TYPE_STRING, "s", &locale);
-    put("AccessibleId", DBUS_TYPE_STRING, "s", &id);
+    appendProperty(dict, "Name", DBUS_TYPE_STRING, "s", &name);
+    appendProperty(dict, "Description", DBUS_TYPE_STRING, "s", &description);
+    appendProperty(dict, "ChildCount", DBUS_TYPE_INT32, "i", &count);
+    appendProperty(dict, "Locale", DBUS_TYPE_STRING, "s", &locale);
+    appendProperty(dict, "AccessibleId", DBUS_TYPE_STRING, "s", &id);
     dbus_message_iter_close_container(&out, &dict);
   } else {
     return error();
