@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "command_bounds.h"
-#include "focus/activation.h"
 #include "focus/focus_request.h"
 #include "focus/focus_window.h"
+#include "focus_checks.h"
 #include "fuzz_desktop.h"
 #include "reply/emit.h"
 #include "reply_schemas.h"
@@ -87,16 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !problem.empty()) {
     fail(problem, input, reply);
   }
-  if (desktop->clock - start > test::focusBound() + 1e-9) {
-    fail("took " + std::to_string(desktop->clock - start) + " s", input, reply);
+  if (const std::string problem = test::overrunProblem(desktop->clock - start, test::focusBound());
+      !problem.empty()) {
+    fail(problem, input, reply);
   }
-  const std::string reason = reply.value("reason", std::string());
-  const bool found = reply["status"] == kStatusFocused || reason == kReasonRestoreRefused ||
-                     reason == kReasonSwitchFailed || reason == kReasonFocusUnconfirmed;
-  const bool changed = !desktop->callsOf(sim::Op::write).empty() ||
-                       !desktop->callsOf(sim::Op::activate).empty() ||
-                       !desktop->callsOf(sim::Op::action).empty();
-  if (changed && !found) fail("changed the screen before the window was found", input, reply);
+  if (const std::string problem = test::earlyChangeProblem(*desktop, reply); !problem.empty()) {
+    fail(problem, input, reply);
+  }
 
   if (size <= kInputLimit && input.find('\0') == std::string::npos) {
     const Reply parsed = Reply::parse(input, nullptr, /*allow_exceptions=*/false);

@@ -10,10 +10,16 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+
+// A target that needs setting up defines its own LLVMFuzzerInitialize, which takes the
+// place of this one; the others have nothing to set up. (A weak definition rather than a
+// weak declaration left undefined, which not every linker accepts.)
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int*, char***) {
+  return 0;
+}
 
 int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+  LLVMFuzzerInitialize(&argc, &argv);
   std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path path(argv[i]);

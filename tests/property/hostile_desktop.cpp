@@ -124,8 +124,6 @@ rc::Gen<std::string> piecesText() {
   });
 }
 
-rc::Gen<ValuePlan> anyValue();
-
 rc::Gen<ValuePlan> stringValue(rc::Gen<std::string> text) {
   return gen::map(std::move(text), [](std::string t) {
     ValuePlan v;
@@ -167,26 +165,24 @@ rc::Gen<double> saneExtent() {
   });
 }
 
-rc::Gen<ValuePlan> pointValue() {
-  return gen::exec([] {
+// A point or a size: mostly two sane numbers, else two hostile ones.
+rc::Gen<ValuePlan> pairValue(ValuePlan::Kind kind, rc::Gen<double> saneNumber) {
+  return gen::exec([kind, saneNumber] {
     ValuePlan v;
-    v.kind = ValuePlan::Kind::point;
+    v.kind = kind;
     const bool sane = *pick<bool>({{8, true}, {1, false}});
-    v.a = sane ? *saneCoordinate() : *hostileNumber();
-    v.b = sane ? *saneCoordinate() : *hostileNumber();
+    v.a = sane ? *saneNumber : *hostileNumber();
+    v.b = sane ? *saneNumber : *hostileNumber();
     return v;
   });
 }
 
+rc::Gen<ValuePlan> pointValue() {
+  return pairValue(ValuePlan::Kind::point, saneCoordinate());
+}
+
 rc::Gen<ValuePlan> sizeValue() {
-  return gen::exec([] {
-    ValuePlan v;
-    v.kind = ValuePlan::Kind::size;
-    const bool sane = *pick<bool>({{8, true}, {1, false}});
-    v.a = sane ? *saneExtent() : *hostileNumber();
-    v.b = sane ? *saneExtent() : *hostileNumber();
-    return v;
-  });
+  return pairValue(ValuePlan::Kind::size, saneExtent());
 }
 
 rc::Gen<ValuePlan> anyValue() {

@@ -76,13 +76,9 @@ TEST(ObservationProperties, GivesOneSoundReply) {
 TEST(ObservationProperties, EndsWithinItsTimeBound) {
   checkProperty(kRuns, [] {
     const Observed run = observeOn(*hostile::hostileDesktop());
-    const double bound =
-        test::observationBound();
-    if (!(run.spent <= bound + 1e-9)) {
-      RC_FAIL("took " + std::to_string(run.spent) + " s, bound " + std::to_string(bound) + " s");
-    }
+    require(test::overrunProblem(run.spent, test::observationBound()));
     require(property::observationDeadlineProblem(*run.built.desktop));
-    RC_TAG(run.spent >= property::limit::kWalkSeconds ? "past the walk's deadline" : "in time");
+    RC_TAG(run.spent >= test::kWalkSeconds ? "past the walk's deadline" : "in time");
   });
 }
 

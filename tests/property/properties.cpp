@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 
+#include "command_bounds.h"
 #include "focus/activation.h"
 #include "focus/focus_request.h"
 #include "focus/resolve_target.h"
@@ -42,18 +43,6 @@ void reportSuccess(const std::string& property, const rc::detail::SuccessResult&
   }
 }
 
-namespace {
-
-bool reads(const Call& call, std::string_view attribute) {
-  if (call.op == Op::read) return call.name == attribute;
-  if (call.op == Op::readBatch) {
-    return std::find(call.names.begin(), call.names.end(), attribute) != call.names.end();
-  }
-  return false;
-}
-
-}  // namespace
-
 std::string replyLabel(const Reply& reply) {
   static const std::map<std::string_view, std::string> reasons = {
       {kReasonNoFrontmostApplication, "no frontmost application"},
@@ -81,7 +70,7 @@ std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElemen
   long evaluations = 0;  // every evaluation of an element reads its role
   int parents = 0;
   for (const Call& call : desktop.calls()) {
-    if (reads(call, "AXRole")) ++evaluations;
+    if (call.reads("AXRole")) ++evaluations;
     if (call.op == Op::readValues && call.name == "AXChildren") {
       const long visits = std::max(0L, evaluations - allowance);
       if (call.number > static_cast<double>(limit::kVisits - visits)) {
@@ -92,7 +81,7 @@ std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElemen
       }
     }
     if (call.op == Op::hitTest) parents = 0;
-    if (reads(call, "AXParent") && ++parents > limit::kParentsPerHitTest) {
+    if (call.reads("AXParent") && ++parents > limit::kParentsPerHitTest) {
       return "read more than seven parents for one hit test";
     }
   }
@@ -112,7 +101,7 @@ std::string windowCapProblem(const sim::SimDesktop& desktop, int extra) {
       }
       identities = 0;
     }
-    if (reads(call, "AXTitle") && ++identities > limit::kWindowsPerApplication + extra) {
+    if (call.reads("AXTitle") && ++identities > limit::kWindowsPerApplication + extra) {
       return "read the identities of more than " +
              std::to_string(limit::kWindowsPerApplication + extra) + " windows of one list";
     }
@@ -125,7 +114,7 @@ std::string protectedReadProblem(const sim::SimDesktop& desktop,
   for (const Call& call : desktop.calls()) {
     if (protectedNodes.count(call.node) == 0) continue;
     for (const char* text : {"AXTitle", "AXDescription", "AXValue"}) {
-      if (reads(call, text)) {
+      if (call.reads(text)) {
         return std::string("asked for ") + text + " of protected node " + std::to_string(call.node);
       }
     }
@@ -162,12 +151,12 @@ std::string lateCall(const Call& call, double deadline, const char* what) {
 std::string observationDeadlineProblem(const sim::SimDesktop& desktop) {
   const std::vector<Call>& calls = desktop.calls();
   std::size_t i = 0;
-  while (i < calls.size() && !reads(calls[i], "AXFocusedUIElement")) ++i;
+  while (i < calls.size() && !calls[i].reads("AXFocusedUIElement")) ++i;
   const std::optional<double> base = servedAt(calls, i);
   if (!base) return {};  // the observation ended before the walk
-  const double deadline = *base + limit::kWalkSeconds;
+  const double deadline = *base + test::kWalkSeconds;
   for (++i; i < calls.size(); ++i) {
-    if (reads(calls[i], "AXRole") && !(calls[i].at < deadline)) {
+    if (calls[i].reads("AXRole") && !(calls[i].at < deadline)) {
       return lateCall(calls[i], deadline, "evaluated an element");
     }
   }
@@ -177,12 +166,12 @@ std::string observationDeadlineProblem(const sim::SimDesktop& desktop) {
 std::string listingDeadlineProblem(const sim::SimDesktop& desktop) {
   const std::vector<Call>& calls = desktop.calls();
   if (calls.empty()) return {};
-  const double deadline = calls.front().at + limit::kListingSeconds;
+  const double deadline = calls.front().at + test::kListingSeconds;
   for (const Call& call : calls) {
     if (call.op == Op::count && call.name == "AXWindows" && !(call.at < deadline)) {
       return lateCall(call, deadline, "started an application");
     }
-    if (reads(call, "AXTitle") && !(call.at < deadline)) {
+    if (call.reads("AXTitle") && !(call.at < deadline)) {
       return lateCall(call, deadline, "read a window");
     }
   }
@@ -196,9 +185,9 @@ std::string focusDeadlineProblem(const sim::SimDesktop& desktop) {
       // The records: the windows read before the focus test that follows them.
       const std::optional<double> base = servedAt(calls, i);
       if (!base) continue;
-      const double deadline = *base + limit::kRecordsSeconds;
-      for (std::size_t k = i + 1; k < calls.size() && !reads(calls[k], "AXFocusedWindow"); ++k) {
-        if (reads(calls[k], "AXTitle") && !(calls[k].at < deadline)) {
+      const double deadline = *base + test::kRecordsSeconds;
+      for (std::size_t k = i + 1; k < calls.size() && !calls[k].reads("AXFocusedWindow"); ++k) {
+        if (calls[k].reads("AXTitle") && !(calls[k].at < deadline)) {
           return lateCall(calls[k], deadline, "read a window for the records");
         }
       }
@@ -206,9 +195,9 @@ std::string focusDeadlineProblem(const sim::SimDesktop& desktop) {
     if (calls[i].op == Op::action && calls[i].name == "AXRaise") {
       const std::optional<double> base = servedAt(calls, i);
       if (!base) continue;
-      const double deadline = *base + limit::kVerificationSeconds;
+      const double deadline = *base + test::kVerificationSeconds;
       for (std::size_t k = i + 1; k < calls.size(); ++k) {
-        if (reads(calls[k], "AXFocusedWindow") && !(calls[k].at < deadline)) {
+        if (calls[k].reads("AXFocusedWindow") && !(calls[k].at < deadline)) {
           return lateCall(calls[k], deadline, "tested the focus");
         }
       }

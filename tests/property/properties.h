@@ -20,7 +20,8 @@
 namespace nevo::property {
 
 // The protocol's limits, written out here rather than taken from the code's constants, so
-// that a limit changed by mistake in the code breaks a property.
+// that a limit changed by mistake in the code breaks a property. Its deadlines are in
+// command_bounds.h, with the time bounds they make.
 namespace limit {
 inline constexpr long kVisits = 500;
 inline constexpr std::size_t kRecords = 160;
@@ -32,10 +33,6 @@ inline constexpr std::size_t kApplicationNameCharacters = 300;
 inline constexpr std::size_t kTitleCharacters = 4096;
 inline constexpr std::size_t kInputBytes = 32768;
 inline constexpr std::size_t kInputChunkBytes = 4096;
-inline constexpr double kWalkSeconds = 1.8;
-inline constexpr double kListingSeconds = 1.8;
-inline constexpr double kRecordsSeconds = 0.8;
-inline constexpr double kVerificationSeconds = 0.9;
 }  // namespace limit
 
 // The seed of a property when RC_PARAMS does not give one: fixed, so that every CI run

@@ -23,25 +23,25 @@
 namespace nevo::test {
 namespace {
 
-constexpr std::array<ReplyKind, 4> kKinds = {ReplyKind::observation, ReplyKind::windows,
-                                             ReplyKind::focus, ReplyKind::unsupported};
+// Each reply kind's schema file and name, in the order of ReplyKind.
+struct KindInfo {
+  const char* file;
+  const char* name;
+};
+constexpr std::array<KindInfo, 4> kKinds = {{
+    {"observation.schema.json", "observation"},
+    {"windows.schema.json", "window list"},
+    {"focus.schema.json", "focus"},
+    {"unsupported.schema.json", "unsupported-command"},
+}};
+static_assert(static_cast<std::size_t>(ReplyKind::unsupported) + 1 == kKinds.size());
 
-const char* schemaFile(ReplyKind kind) {
-  switch (kind) {
-    case ReplyKind::observation:
-      return "observation.schema.json";
-    case ReplyKind::windows:
-      return "windows.schema.json";
-    case ReplyKind::focus:
-      return "focus.schema.json";
-    case ReplyKind::unsupported:
-      return "unsupported.schema.json";
-  }
-  return "";
+const KindInfo& infoOf(ReplyKind kind) {
+  return kKinds[static_cast<std::size_t>(kind)];
 }
 
 std::unique_ptr<valijson::Schema> loadSchema(ReplyKind kind) {
-  const std::string path = std::string(NEVO_SCHEMA_DIR) + "/" + schemaFile(kind);
+  const std::string path = std::string(NEVO_SCHEMA_DIR) + "/" + infoOf(kind).file;
   std::ifstream file(path);
   if (!file) throw std::runtime_error("cannot read the reply schema " + path);
   const nlohmann::json document = nlohmann::json::parse(file);
@@ -54,9 +54,11 @@ std::unique_ptr<valijson::Schema> loadSchema(ReplyKind kind) {
 
 // Parsed once per process: the command tests check thousands of replies.
 const valijson::Schema& schemaOf(ReplyKind kind) {
-  static const std::array<std::unique_ptr<valijson::Schema>, 4> schemas = [] {
-    std::array<std::unique_ptr<valijson::Schema>, 4> loaded;
-    for (ReplyKind k : kKinds) loaded[static_cast<std::size_t>(k)] = loadSchema(k);
+  static const std::array<std::unique_ptr<valijson::Schema>, kKinds.size()> schemas = [] {
+    std::array<std::unique_ptr<valijson::Schema>, kKinds.size()> loaded;
+    for (std::size_t k = 0; k < loaded.size(); ++k) {
+      loaded[k] = loadSchema(static_cast<ReplyKind>(k));
+    }
     return loaded;
   }();
   return *schemas[static_cast<std::size_t>(kind)];
@@ -69,17 +71,7 @@ bool sameDouble(double a, double b) {
 }  // namespace
 
 const char* replyKindName(ReplyKind kind) {
-  switch (kind) {
-    case ReplyKind::observation:
-      return "observation";
-    case ReplyKind::windows:
-      return "window list";
-    case ReplyKind::focus:
-      return "focus";
-    case ReplyKind::unsupported:
-      return "unsupported-command";
-  }
-  return "";
+  return infoOf(kind).name;
 }
 
 ReplyKind presumedKind(const Reply& reply) {

@@ -213,6 +213,12 @@ void SimDesktop::log(Op op, int node, std::string_view name, double number, doub
   calls_.push_back(Call{op, node, std::string(name), {}, number, second, clock});
 }
 
+bool Call::reads(std::string_view attribute) const {
+  if (op == Op::read) return name == attribute;
+  if (op == Op::readBatch) return std::find(names.begin(), names.end(), attribute) != names.end();
+  return false;
+}
+
 std::vector<std::string> SimDesktop::readsOf(const Node& node) const {
   std::vector<std::string> names;
   for (const Call& c : calls_) {
@@ -241,8 +247,8 @@ std::size_t SimDesktop::axRequests() const {
 }
 
 bool SimDesktop::wasRead(const Node& node, std::string_view attribute) const {
-  const auto names = readsOf(node);
-  return std::find(names.begin(), names.end(), attribute) != names.end();
+  return std::any_of(calls_.begin(), calls_.end(),
+                     [&](const Call& c) { return c.node == node.id() && c.reads(attribute); });
 }
 
 std::vector<Call> SimDesktop::callsOf(Op op) const {

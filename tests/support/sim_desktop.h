@@ -66,6 +66,9 @@ struct Call {
   double number = 0;  // count asked for, time-out, byte count, pid, date, x
   double second = 0;  // y of a hit test
   double at = 0;      // the virtual time when the call was made
+
+  // Whether the call asked for `attribute`'s value, in a single read or in a batch.
+  bool reads(std::string_view attribute) const;
 };
 
 // A handle to one node of the desktop's element trees, with a fluent builder.
