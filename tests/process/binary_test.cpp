@@ -16,6 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#ifdef __linux__
+#include "../linux/scripted_x_server.h"
+#endif
+
 extern char** environ;
 
 namespace {
@@ -31,8 +35,9 @@ void readAll(int fd, std::string& into) {
   for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) into.append(buffer, n);
 }
 
-// This process's environment without what would lead the child to a desktop.
-std::vector<char*> environmentWithoutDesktop() {
+// This process's environment without what would lead the child to a desktop, and with
+// `added` ("NAME=value").
+std::vector<char*> environmentWithoutDesktop(std::vector<std::string>& added) {
   std::vector<char*> kept;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
@@ -42,15 +47,16 @@ std::vector<char*> environmentWithoutDesktop() {
                          variable.starts_with("AT_SPI_BUS_ADDRESS=");
     if (!desktop) kept.push_back(*entry);
   }
+  for (std::string& entry : added) kept.push_back(entry.data());
   kept.push_back(nullptr);
   return kept;
 }
 
 // Runs the binary with `arguments`. The input is written to its standard input, which is
 // then closed, unless `keepInputOpen`: then the pipe stays open until the process ends,
-// as with a host that never closes it.
+// as with a host that never closes it. `environment` is added to the child's.
 ProcessRun runBinary(const std::vector<std::string>& arguments, const std::string& input = "",
-                     bool keepInputOpen = false) {
+                     bool keepInputOpen = false, std::vector<std::string> environment = {}) {
   int in[2], out[2], err[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
@@ -68,10 +74,10 @@ ProcessRun runBinary(const std::vector<std::string>& arguments, const std::strin
   std::vector<char*> pointers;
   for (auto& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
-  std::vector<char*> environment = environmentWithoutDesktop();
+  std::vector<char*> childEnvironment = environmentWithoutDesktop(environment);
   pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, NEVO_BINARY, &actions, nullptr, pointers.data(), environment.data());
+  const int spawned = posix_spawn(&pid, NEVO_BINARY, &actions, nullptr, pointers.data(),
+                                  childEnvironment.data());
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(spawned, 0);
   close(in[0]);
@@ -122,18 +128,19 @@ TEST(Binary, AnswersUnsupportedArgumentListsWithOneLine) {
   }
 }
 
+struct DeniedCase {
+  std::vector<std::string> arguments;
+  std::string out;
+};
+const DeniedCase kDenied[] = {
+    {{}, "{\"elements\":[],\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
+    {{"--windows"},
+     "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\",\"windows\":[]}\n"},
+    {{"--focus"}, "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
+};
+
 TEST(Binary, AnswersEachCommandWithItsPermissionDeniedReply) {
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string out;
-  } cases[] = {
-      {{},
-       "{\"elements\":[],\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
-      {{"--windows"},
-       "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\",\"windows\":[]}\n"},
-      {{"--focus"}, "{\"reason\":\"需要为 NEVO 开启辅助功能权限。\",\"status\":\"denied\"}\n"},
-  };
-  for (const Case& c : cases) {
+  for (const DeniedCase& c : kDenied) {
     SCOPED_TRACE(::testing::PrintToString(c.arguments));
     const ProcessRun run = runBinary(c.arguments);
     EXPECT_EQ(run.out, c.out);
@@ -141,6 +148,23 @@ TEST(Binary, AnswersEachCommandWithItsPermissionDeniedReply) {
     EXPECT_EQ(run.status, 0);
   }
 }
+
+#ifdef __linux__
+// A display that refuses the connection: xcb writes the reason to standard error, which
+// stays empty all the same; every command is denied.
+TEST(Binary, ARefusingDisplayLeavesStandardErrorEmpty) {
+  nevo::test::ScriptedXServer server(nevo::test::Script::refuses);
+  ASSERT_FALSE(server.display().empty()) << "no free display number";
+  for (const DeniedCase& c : kDenied) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const ProcessRun run = runBinary(c.arguments, "", false,
+                                     {"DISPLAY=" + server.display(), "XAUTHORITY=/nonexistent"});
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+#endif
 
 TEST(Binary, FocusAnswersWithoutWaitingForStandardInputToClose) {
   // If the tool read its input before the gate, this run would never end.
@@ -160,7 +184,8 @@ TEST(Binary, SurvivesAHostThatStopsReading) {
     dup2(out[1], 1);
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
-    std::vector<char*> environment = environmentWithoutDesktop();
+    std::vector<std::string> nothingAdded;
+    std::vector<char*> environment = environmentWithoutDesktop(nothingAdded);
     char* const arguments[] = {const_cast<char*>(NEVO_BINARY), const_cast<char*>("--windows"),
                                nullptr};
     execve(NEVO_BINARY, arguments, environment.data());
