@@ -306,8 +306,12 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
   for (;;) {
     flushAll();
     if (!polledJustNow) poll(0);
+    bool received = false;
     for (std::size_t i = 0; i < fds.size(); ++i) {
-      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) polled[i]->receive();
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        polled[i]->receive();
+        received = true;
+      }
     }
     polledJustNow = false;
     if (done()) return true;
@@ -318,7 +322,10 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
     // No call is outstanding: nothing that could change the answer can arrive.
     if (outstanding == 0) return done();
     flushAll();
-    if (outstanding >= kBatchingOutstanding) {
+    // The pause lets replies that are coming gather; when nothing came, the wait is in poll
+    // (calls that will never be answered, to a stopped application, must not keep this
+    // loop spinning until the deadline).
+    if (outstanding >= kBatchingOutstanding && received) {
       const double pause = std::fmin(kBatchingPauseSeconds, left);
       std::this_thread::sleep_for(std::chrono::duration<double>(pause));
       continue;
