@@ -41,17 +41,23 @@ void DisplayThread::run(const std::string& display) {
   made_ = true;
   changed_.notify_all();
 
+  // Exchanges take a millisecond or so, their deadlines a quarter of a second: the thread
+  // is not woken for each one. It sleeps until the deadline it knows of and then looks at
+  // what is armed by then; only an earlier deadline than the one it sleeps for wakes it.
   const int socket = xcb_get_file_descriptor(connection);
   while (!stopping_) {
     if (!armedUntil_) {
       changed_.wait(lock, [&] { return stopping_ || armedUntil_.has_value(); });
       continue;
     }
+    const double until = *armedUntil_;
     const std::uint64_t arming = arming_;
-    if (changed_.wait_until(lock, steadyTime(*armedUntil_),
-                            [&] { return stopping_ || arming_ != arming; })) {
-      continue;
-    }
+    sleepingUntil_ = until;
+    const bool woken = changed_.wait_until(lock, steadyTime(until), [&] {
+      return stopping_ || (armedUntil_ && *armedUntil_ < until);
+    });
+    sleepingUntil_.reset();
+    if (woken || arming_ != arming || !armedUntil_) continue;
     // Still the same exchange, and its time is up.
     if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
     fired_ = true;
@@ -73,21 +79,22 @@ void DisplayThread::arm(double deadline) {
   const std::lock_guard lock(mutex_);
   armedUntil_ = deadline;
   ++arming_;
-  changed_.notify_all();
+  // Asleep with nothing armed, or until a later time: it must look now.
+  if (!sleepingUntil_ || deadline < *sleepingUntil_) changed_.notify_all();
 }
 
 bool DisplayThread::disarm() {
   const std::lock_guard lock(mutex_);
   armedUntil_.reset();
   ++arming_;
-  changed_.notify_all();
   return fired_;
 }
 
 void DisplayThread::stop() {
+  // Not woken: once it looks, at the latest at the deadline it sleeps for, it sees this
+  // and ends without touching the socket.
   const std::lock_guard lock(mutex_);
   stopping_ = true;
-  changed_.notify_all();
 }
 
 }  // namespace nevo::lin

@@ -45,6 +45,7 @@ class DisplayThread {
   xcb_connection_t* connection_ = nullptr;
   int screen_ = 0;
   std::optional<double> armedUntil_;
+  std::optional<double> sleepingUntil_;  // the deadline the watch sleeps for, while it does
   std::uint64_t arming_ = 0;  // changes with every arm and disarm
   bool fired_ = false;
 };
