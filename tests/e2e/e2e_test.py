@@ -374,8 +374,9 @@ class StoppedApplication(DesktopTestCase):
 
         os.kill(app.pid, signal.SIGCONT)
         app.command("raise main")
-        self.assertEqual(self.tool.observe()["window"]["title"], "NEVO E2E Main",
-                         "the application answers again once continued")
+        observed = self.observe_once_answering()
+        self.assertEqual(observed.get("window", {}).get("title"), "NEVO E2E Main",
+                         f"the application answers again once continued: {observed}")
 
     def test_2_stopped_while_the_command_reads(self):
         # The stop lands at some point of the run (connecting, walking, listing, verifying):
@@ -435,8 +436,9 @@ class StoppedApplication(DesktopTestCase):
                     finally:
                         os.kill(server, signal.SIGCONT)
         app.command("raise main")
-        self.assertEqual(self.tool.observe()["window"]["title"], "NEVO E2E Main",
-                         "the display answers again once continued")
+        observed = self.observe_once_answering()
+        self.assertEqual(observed.get("window", {}).get("title"), "NEVO E2E Main",
+                         f"the display answers again once continued: {observed}")
 
 
 ENTRY = {"appName": "nevo-e2e-app", "bounds": {"height": 222, "width": 322, "x": 1000, "y": 300},

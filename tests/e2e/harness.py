@@ -325,6 +325,17 @@ class DesktopTestCase(unittest.TestCase):
         self.assertEqual(len(found), 1, f"one entry of {pid} titled {title!r} in {windows}")
         return found[0]
 
+    def observe_once_answering(self, seconds=5.0):
+        """An observation of an application that was just continued: it first works through
+        the requests it was sent while stopped, so an observation is repeated while it has no
+        window, for at most `seconds`."""
+        deadline = time.monotonic() + seconds
+        reply = self.tool.observe()
+        while "window" not in reply and time.monotonic() < deadline:
+            time.sleep(0.1)
+            reply = self.tool.observe()
+        return reply
+
     def assertActive(self, pid, title):
         """The window manager agrees: a window of `pid` with that title is the active one."""
         window = self.desktop.active_window()
