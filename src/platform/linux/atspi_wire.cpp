@@ -127,6 +127,15 @@ Call connectionPidCall(std::string_view busName) {
       .finish();
 }
 
+Call registerEventCall(std::string_view event) {
+  return CallWriter(kRegistryName, kRegistryPath, kRegistryInterface, "RegisterEvent")
+      .string(event)
+      .openArray("s")
+      .closeArray()
+      .string("")
+      .finish();
+}
+
 Call accessibilityBusAddressCall() {
   return CallWriter(kLauncherName, kLauncherPath, kLauncherName, "GetAddress").finish();
 }

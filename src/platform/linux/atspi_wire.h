@@ -24,6 +24,8 @@ inline constexpr std::string_view kApplicationInterface = "org.a11y.atspi.Applic
 inline constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
 inline constexpr std::string_view kRegistryName = "org.a11y.atspi.Registry";
 inline constexpr std::string_view kRootPath = "/org/a11y/atspi/accessible/root";
+inline constexpr std::string_view kRegistryPath = "/org/a11y/atspi/registry";
+inline constexpr std::string_view kRegistryInterface = "org.a11y.atspi.Registry";
 inline constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
 inline constexpr std::string_view kBusDaemonName = "org.freedesktop.DBus";
 inline constexpr std::string_view kBusDaemonPath = "/org/freedesktop/DBus";
@@ -60,6 +62,14 @@ struct Extents {
     return px >= x && py >= y && px < double(x) + width && py < double(y) + height;
   }
 };
+
+// Extents that say "not drawn" rather than where: GTK puts what it does not draw (the items
+// of closed menus, hidden popovers, pages not shown) at the most negative coordinates with
+// its size; Firefox answers (-1, -1) with the size -1 × -1. A negative size is no frame.
+constexpr bool notDrawn(const Extents& extents) {
+  return extents.x == kNotDrawn || extents.y == kNotDrawn || extents.width < 0 ||
+         extents.height < 0;
+}
 
 // The state set: bit n is state n of the protocol's numbering.
 using StateSet = std::uint64_t;
@@ -112,6 +122,10 @@ Call getApplicationBusAddressCall(const ObjectRef& application);
 Call helloCall();
 Call connectionPidCall(std::string_view busName);
 Call accessibilityBusAddressCall();
+// A listener for one kind of event, registered with the registry for this connection (the
+// registry drops it when the connection closes), with no properties and from every
+// application.
+Call registerEventCall(std::string_view event);
 
 // Replies.
 bool isError(const ReceivedMessage& reply);

@@ -215,7 +215,7 @@ AttributeRead AttributeReader::answer(Batch& batch, Attribute attribute, double 
     case Attribute::value:
       return value(batch);
     case Attribute::children:
-      return children(batch);
+      return children(batch, deadline);
     case Attribute::parent:
       return parent(batch);
     case Attribute::windows:
@@ -332,10 +332,11 @@ AttributeRead AttributeReader::value(Batch& batch) {
   return failure(AxStatus::noValue);
 }
 
-AttributeRead AttributeReader::children(Batch& batch) {
-  const Listing* listing = take(batch.object.children, 0);
-  if (listing == nullptr) return failure(failureOf(batch.object.children.state));
-  return success(elementArray(listing->children));
+AttributeRead AttributeReader::children(Batch& batch, double deadline) {
+  // The children on the screen, as the walk counts them.
+  const std::optional<std::vector<ObjectRef>> shown = cache_.shownChildren(batch.object, deadline);
+  if (!shown) return failure(AxStatus::cannotComplete);
+  return success(elementArray(*shown));
 }
 
 AttributeRead AttributeReader::parent(Batch& batch) {

@@ -58,7 +58,7 @@ class AttributeReader {
   AttributeRead identifier(Batch& batch);
   AttributeRead text(Batch& batch, Attribute attribute, double deadline);
   AttributeRead value(Batch& batch);
-  AttributeRead children(Batch& batch);
+  AttributeRead children(Batch& batch, double deadline);
   AttributeRead parent(Batch& batch);
   AttributeRead windows(Batch& batch, double deadline);
   AttributeRead focus(Batch& batch, Attribute attribute);

@@ -55,6 +55,13 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   bus_ = Link::connect(address);
   if (!bus_ || !bus_->call(helloCall(), [](const ReceivedMessage&) {})) return std::nullopt;
 
+  // Listening wakes the applications that expose their tree only to a client that listens
+  // (above). Sent before the listing, so that it has been taken by the time the registry
+  // answers; the reply itself is not needed.
+  if (!bus_->call(registerEventCall(kWakeEvent), [](const ReceivedMessage&) {})) {
+    return std::nullopt;
+  }
+
   // The registry must answer: it is what lists the applications. What it answers also
   // serves the first look-up of the applications.
   struct RegistryListing {

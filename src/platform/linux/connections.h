@@ -35,6 +35,13 @@ inline constexpr int kPeerCallThreshold = 4;
 // for its windows alone gets one: the others would cost it more than they save.
 inline constexpr int kWidePeerCallThreshold = 32;
 inline constexpr int kPeerConnections = 5;
+// The event this run listens for. Chromium, and so every Electron application, builds its
+// accessible tree only once some client has registered a listener with the registry (until
+// then its windows hold their frame's controls and no page). The registration is this
+// connection's: the registry drops it when the tool's connection closes, and applications
+// woken by it stay awake. A window's activation is a rare event, so that the applications
+// send next to nothing for it while the tool runs.
+inline constexpr std::string_view kWakeEvent = "window:activate";
 // Most applications taken from the registry's listing.
 inline constexpr std::size_t kApplicationListingLimit = 1024;
 

@@ -107,8 +107,7 @@ std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& objec
     case Attribute::windows:
       return cache_.applicationWindows(object, deadline);
     case Attribute::children:
-      if (const Listing* listed = cache_.listing(object, deadline)) return listed->children;
-      return std::nullopt;
+      return cache_.shownChildren(object, deadline);
     default:
       return std::nullopt;
   }
@@ -144,9 +143,9 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
       if (child != nullptr) cache_.readAhead(*child);
     }
   }
-  const Listing* listed = cache_.listing(*object, deadline);
-  if (listed == nullptr) return {failureOf(object->children.state), 0};
-  return {AxStatus::success, static_cast<long>(listed->children.size())};
+  const std::optional<std::vector<ObjectRef>> shown = cache_.shownChildren(*object, deadline);
+  if (!shown) return {AxStatus::cannotComplete, 0};
+  return {AxStatus::success, static_cast<long>(shown->size())};
 }
 
 AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::string_view name,

@@ -91,12 +91,9 @@ void ObjectCache::requestExtents(CachedObject& object) {
       object, &CachedObject::extents, getExtentsCall(object.ref),
       [](const ReceivedMessage& reply) {
         std::optional<Extents> extents = extentsReply(reply);
-        // GTK puts what it does not draw (the items of closed menus, hidden popovers, pages
-        // not shown) at the most negative coordinates: such an element has no frame on
-        // screen (no record, and no hit test finds it; its children are still walked).
-        if (extents && (extents->x == kNotDrawn || extents->y == kNotDrawn)) {
-          return std::optional<Extents>();
-        }
+        // What the toolkit does not draw has no frame on the screen: no record, and no hit
+        // test finds it.
+        if (extents && notDrawn(*extents)) return std::optional<Extents>();
         return extents;
       },
       [this](CachedObject& target) {
@@ -273,6 +270,32 @@ const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
   connections_.await([&] { return !pending(object.children); }, deadline);
   if (!object.children.value) return nullptr;
   return &*object.children.value;
+}
+
+std::optional<std::vector<ObjectRef>> ObjectCache::shownChildren(CachedObject& object,
+                                                                 double deadline) {
+  const Listing* listed = listing(object, deadline);
+  if (listed == nullptr) return std::nullopt;
+  const std::vector<CachedObject*>& children = listed->objects;
+  // Read ahead with the listing, as a rule; asked here only when they were not.
+  for (CachedObject* child : children) {
+    if (child != nullptr && child->states.state == SlotState::idle) requestStates(*child);
+  }
+  const bool complete = connections_.await(
+      [&] {
+        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
+          return child != nullptr && pending(child->states) && !child->states.value;
+        });
+      },
+      deadline);
+  if (!complete) return std::nullopt;
+  std::vector<ObjectRef> shown;
+  for (const CachedObject* child : children) {
+    if (child != nullptr && child->states.value && hasState(*child->states.value, State::showing)) {
+      shown.push_back(child->ref);
+    }
+  }
+  return shown;
 }
 
 std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObject& root,
