@@ -201,22 +201,23 @@ TEST(AtspiReads, EachKindOfReadOfAStoppedApplicationFailsAndSucceedsOnceItAnswer
 }
 
 TEST(AtspiReads, WhatIsNotDrawnHasNoFrameAndGetsNoRecordButItsChildrenAreWalked) {
-  // Either coordinate at GTK's not-drawn value is enough.
-  struct Case {
+  // GTK's not-drawn coordinate on either axis, or Firefox's negative size; the element
+  // itself is showing, so what is below it is still walked.
+  static constexpr struct {
     const char* what;
-    std::int32_t x;
-    std::int32_t y;
+    Extents extents;
+  } kCases[] = {
+      {"x only", {kNotDrawn, 7, 1, 1}},
+      {"y only", {7, kNotDrawn, 1, 1}},
+      {"both", {kNotDrawn, kNotDrawn, 1, 1}},
+      {"Firefox's (-1, -1) of size -1 x -1", {-1, -1, -1, -1}},
+      {"a negative width", {5, 5, -3, 20}},
   };
-  static constexpr Case kCases[] = {
-      {"x only", kNotDrawn, 7},
-      {"y only", 7, kNotDrawn},
-      {"both", kNotDrawn, kNotDrawn},
-  };
-  for (const Case& c : kCases) {
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     FakeApplication app;
     addWindow(app);
-    app.add("/w/p/menu", "/w/p", object(kMenuItem, "Hidden item", {c.x, c.y, 1, 1}, 0));
+    app.add("/w/p/menu", "/w/p", object(kMenuItem, "Hidden item", c.extents));
     app.add("/w/p/menu/shown", "/w/p/menu", object(kPushButton, "Shown below", {5, 5, 50, 20}));
     LinuxPlatform platform(app.takeLink());
 
@@ -231,6 +232,43 @@ TEST(AtspiReads, WhatIsNotDrawnHasNoFrameAndGetsNoRecordButItsChildrenAreWalked)
     EXPECT_EQ(recordNamed(observed, "Hidden item"), nullptr);
     EXPECT_NE(recordNamed(observed, "Shown below"), nullptr);
   }
+}
+
+TEST(AtspiReads, WhatIsNotShowingIsNoChildAndGetsNeitherARecordNorAVisit) {
+  // Before the visible controls: a hidden menu bar at real coordinates, and a hidden panel
+  // holding more elements than the walk visits (an office suite's closed menus, Firefox's
+  // preloaded page). Neither is on the screen.
+  FakeApplication app;
+  addWindow(app);
+  app.add("/w/p/menubar", "/w/p", object(kMenuItem, "File", {0, 0, 40, 20}, 0));
+  app.add("/w/p/hidden", "/w/p", object(kPanel, "", {0, 20, 400, 200}, stateBit(State::visible)));
+  for (int i = 0; i < 600; ++i) {
+    app.add("/w/p/hidden/b" + std::to_string(i), "/w/p/hidden",
+            object(kPushButton, "Hidden " + std::to_string(i), {0, 20, 40, 20}, 0));
+  }
+  app.add("/w/p/ok", "/w/p", object(kPushButton, "OK", {10, 250, 80, 30}));
+  LinuxPlatform platform(app.takeLink());
+
+  const Observed observed = observeWindow(platform);
+  EXPECT_NE(recordNamed(observed, "OK"), nullptr);
+  EXPECT_EQ(recordNamed(observed, "File"), nullptr);
+  EXPECT_EQ(recordNamed(observed, "Hidden 0"), nullptr);
+  // The hidden panel is not listed, and nothing below it is asked.
+  for (const test::LoggedCall& call : app.callsOn("/w/p/hidden")) {
+    EXPECT_NE(call.member, "GetChildren");
+  }
+  EXPECT_TRUE(app.callsOn("/w/p/hidden/b0").empty());
+
+  // The panel's children as the walk counts and lists them: the shown one alone.
+  const Element panel = objectElement(ObjectRef{test::kFakeBusName, "/w/p"});
+  const CountRead count = platform.getAttributeValueCount(panel, "AXChildren");
+  ASSERT_EQ(count.status, AxStatus::success);
+  EXPECT_EQ(count.count, 1);
+  const AttributeRead values = platform.copyAttributeValues(panel, "AXChildren", 0, 100);
+  ASSERT_EQ(values.status, AxStatus::success);
+  ASSERT_EQ(values.value.get<ArrayValue>()->size(), 1u);
+  EXPECT_TRUE(*(*values.value.get<ArrayValue>())[0].get<Element>() ==
+              objectElement(ObjectRef{test::kFakeBusName, "/w/p/ok"}));
 }
 
 TEST(AtspiReads, TheSameObjectReachedTwoWaysIsOneElement) {

@@ -84,6 +84,9 @@ TEST(CallWriter, EveryCallIsTheSameCallToLibdbus) {
        "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s", "s::1.9"},
       {"hello", helloCall(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
        "org.freedesktop.DBus", "Hello", "", ""},
+      {"event listener", registerEventCall("window:activate"), "org.a11y.atspi.Registry",
+       "/org/a11y/atspi/registry", "org.a11y.atspi.Registry", "RegisterEvent", "sass",
+       "s:window:activate [] s:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -82,8 +82,22 @@ void ObjectCache::requestRole(CachedObject& object) {
 }
 
 void ObjectCache::requestStates(CachedObject& object) {
-  fill(object, &CachedObject::states, getStateCall(object.ref),
-       [](const ReceivedMessage& reply) { return stateReply(reply); });
+  fill(
+      object, &CachedObject::states, getStateCall(object.ref),
+      [](const ReceivedMessage& reply) { return stateReply(reply); },
+      [this](CachedObject& target) {
+        if (target.readAhead) listAheadIfShowing(target);
+      });
+}
+
+void ObjectCache::listAheadIfShowing(CachedObject& object) {
+  // The children follow the properties and the states, and only when the child count says
+  // there are some (a call fewer for every leaf, which is most of a tree) and the element is
+  // showing (what is below one that is not is no child of the walk's).
+  if (!object.walked || object.children.state != SlotState::idle) return;
+  if (!object.properties.value || object.properties.value->childCount <= 0) return;
+  if (!object.states.value || !hasState(*object.states.value, State::showing)) return;
+  requestChildren(object);
 }
 
 void ObjectCache::requestExtents(CachedObject& object) {
@@ -130,14 +144,7 @@ void ObjectCache::requestProperties(CachedObject& object) {
         }
         return properties;
       },
-      [this](CachedObject& target) {
-        // The children follow the properties, and only when the child count says there are
-        // some: a call fewer for every leaf, which is most of a tree.
-        if (!target.walked || !target.properties.value) return;
-        if (target.properties.value->childCount > 0 && target.children.state == SlotState::idle) {
-          requestChildren(target);
-        }
-      });
+      [this](CachedObject& target) { listAheadIfShowing(target); });
 }
 
 void ObjectCache::requestIdentifier(CachedObject& object) {
@@ -255,9 +262,8 @@ void ObjectCache::readAhead(CachedObject& object) {
   } else if (object.knownSafe()) {
     if (object.properties.state == SlotState::idle) {
       requestProperties(object);
-    } else if (object.properties.value && object.properties.value->childCount > 0 &&
-               object.children.state == SlotState::idle) {
-      requestChildren(object);
+    } else {
+      listAheadIfShowing(object);
     }
     readValueAheadIfShown(object);
   }

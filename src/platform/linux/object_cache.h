@@ -173,6 +173,8 @@ class ObjectCache {
   void fill(CachedObject& object, Slot<T> CachedObject::*member, const Call& call, Parse parse,
             std::function<void(CachedObject&)> then = {});
 
+  // The children of an element read ahead, once its properties and states are in.
+  void listAheadIfShowing(CachedObject& object);
   // The value of an element read ahead, once its extents show it on the screen.
   void readValueAheadIfShown(CachedObject& object);
 
