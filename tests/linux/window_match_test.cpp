@@ -54,6 +54,10 @@ TEST(WindowMatch, PairsByTitleAndRectangleThenByWhatIsLeft) {
        {client(1, "Doc", a, aInner)},
        {0, std::nullopt}},
       {"no client at all", {{"Doc", a}}, {}, {std::nullopt}},
+      {"frames that no client window shows (Chromium's) stay unpaired, so are not listed",
+       {{"Page - Chromium", a}, {"", ScreenRect{113, 35, 880, 88}}, {"", ScreenRect{113, 35, 880, 89}}},
+       {client(1, "Page - Chromium", a, aInner)},
+       {0, std::nullopt, std::nullopt}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);

@@ -105,7 +105,10 @@ std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& objec
                                                              double deadline) {
   switch (attributeNamed(name)) {
     case Attribute::windows:
-      return cache_.applicationWindows(object, deadline);
+      if (auto windows = cache_.applicationWindows(object, deadline)) {
+        return workspace_.windowsOnDesktop(object.ref.bus, std::move(*windows), deadline);
+      }
+      return std::nullopt;
     case Attribute::children:
       return cache_.shownChildren(object, deadline);
     default:

@@ -254,6 +254,27 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
   return described;
 }
 
+std::vector<ObjectRef> Workspace::windowsOnDesktop(const std::string& bus,
+                                                  std::vector<ObjectRef> windows,
+                                                  double deadline) {
+  if (display_ == nullptr || windows.empty()) return windows;
+  const std::optional<ProcessId> pid = pidForBus(bus);
+  if (!pid) return windows;
+  const std::vector<AccessibleWindow> described = describeWindows(windows, false, deadline);
+  std::vector<ClientWindow> same;
+  for (ClientWindow& client : display_->clientWindows(*pid)) {
+    if (client.pid == *pid) same.push_back(std::move(client));
+  }
+  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  std::vector<ObjectRef> shown;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    if (!pairs[i]) continue;
+    shownBy_.try_emplace(windows[i], same[*pairs[i]].id);
+    shown.push_back(std::move(windows[i]));
+  }
+  return shown;
+}
+
 std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& client,
                                                        double deadline) {
   if (display_ == nullptr || client.pid <= 0) return std::nullopt;

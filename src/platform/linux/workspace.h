@@ -49,6 +49,11 @@ class Workspace {
   // when the window is not one of its application's windows or no client window can be
   // paired with it.
   std::optional<ClientWindow> clientWindowOf(CachedObject& window, double deadline);
+  // Of an application's accessible windows, those that are on the desktop as windows: the
+  // ones paired with one of its client windows (Chromium also has accessible frames that no
+  // X11 window shows). All of them without a display (tests).
+  std::vector<ObjectRef> windowsOnDesktop(const std::string& bus, std::vector<ObjectRef> windows,
+                                          double deadline);
   // The accessible window that a client window shows, or absent.
   std::optional<ObjectRef> accessibleWindowOf(const ClientWindow& client, double deadline);
   // Which client window shows an accessible window does not change while both exist, so a
