@@ -12,6 +12,8 @@ packages=(
   # a virtual desktop with real applications (the demo and the end-to-end tests)
   xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
   x11-utils
+  # the browsers of the end-to-end tests, and the independent reading of what they show
+  firefox-esr chromium python3-pyatspi
   # tests, fuzzing, benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev librapidcheck-dev libvalijson-dev
   libfuzzer-14-dev libclang-rt-14-dev python3-jsonschema libatspi2.0-dev

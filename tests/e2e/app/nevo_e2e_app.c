@@ -6,6 +6,10 @@
  *                                        and frame, a minimized window and a window that
  *                                        stays above the main window's covered button
  *   nevo_e2e_app --scene pair --prefix P two plain windows, "P One" and "P Two"
+ *   nevo_e2e_app --scene hidden          one window, "NEVO E2E Hidden", whose first child is
+ *                                        a hidden box of kHiddenButtons buttons (more than
+ *                                        the observation visits), before its visible
+ *                                        controls
  *
  * When every window is mapped where it belongs (and the minimized one is iconified), the
  * first window is raised and the application writes "ready <pid>". Each command is one line
@@ -37,7 +41,7 @@
 #include <string.h>
 #include <unistd.h>
 
-enum { kWaitMs = 5000, kDeepLevels = 32 };
+enum { kWaitMs = 5000, kDeepLevels = 32, kHiddenButtons = 720 };
 
 /* The password's text: the tests look for it in every output of the tool. */
 static const char kPasswordText[] = "hunter2-e2e";
@@ -364,6 +368,36 @@ static GtkWidget* mainWindow(const char* title) {
   return window;
 }
 
+/* Hundreds of elements that are not on the screen before the ones that are: a box that stays
+ * hidden (its buttons are shown, but it is not), as an office suite's closed menus are. */
+static GtkWidget* hiddenWindow(const char* title) {
+  GtkWidget* window = newWindow("hidden", title, 40, 40, 480, 320);
+  GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+  gtk_container_set_border_width(GTK_CONTAINER(column), 8);
+  gtk_container_add(GTK_CONTAINER(window), column);
+  GtkWidget* hidden = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_widget_set_no_show_all(hidden, TRUE);
+  for (int i = 0; i < kHiddenButtons; ++i) {
+    char label[32];
+    snprintf(label, sizeof label, "Hidden %d", i);
+    GtkWidget* b = gtk_button_new_with_label(label);
+    gtk_widget_show(b);
+    gtk_box_pack_start(GTK_BOX(hidden), b, FALSE, FALSE, 0);
+  }
+  gtk_box_pack_start(GTK_BOX(column), hidden, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(column), named("label", gtk_label_new("Visible label")), FALSE, FALSE,
+                     0);
+  gtk_box_pack_start(GTK_BOX(column), button("apply", "Apply"), FALSE, FALSE, 0);
+  GtkWidget* entry = named("entry", gtk_entry_new());
+  gtk_entry_set_text(GTK_ENTRY(entry), "typed-entry-text");
+  atk_object_set_name(gtk_widget_get_accessible(entry), "Plain entry");
+  gtk_box_pack_start(GTK_BOX(column), entry, FALSE, FALSE, 0);
+  GtkWidget* check = named("check", gtk_check_button_new_with_label("Remember me"));
+  gtk_box_pack_start(GTK_BOX(column), check, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(column), button("last", "Last visible"), FALSE, FALSE, 0);
+  return window;
+}
+
 static GtkWidget* plainWindow(const char* name, const char* title, int x, int y) {
   GtkWidget* window = newWindow(name, title, x, y, 320, 200);
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
@@ -477,6 +511,9 @@ int main(int argc, char** argv) {
     plainWindow("one", title, 1000, 300);
     snprintf(title, sizeof title, "%s Two", prefix);
     plainWindow("two", title, 1000, 560);
+  } else if (strcmp(scene, "hidden") == 0) {
+    snprintf(title, sizeof title, "%s Hidden", prefix);
+    hiddenWindow(title);
   } else {
     fprintf(stderr, "unknown scene %s\n", scene);
     return 2;
