@@ -8,19 +8,22 @@ the tool's replies against it.
 prints one JSON object: "elements", every element of the application's active window (else
 its first) in
 the application's order (role name, name, extents on the screen, whether it is showing), and
-for each point given, "points": the chain from the window down to the deepest element that
-the toolkit's own point query (Component.GetAccessibleAtPoint, asked level by level) answers
-there, each as role name, name and extents. Every property is read on its own (no GetAll).
+for each point given, "points": the deepest element that the toolkit's own point query
+(Component.GetAccessibleAtPoint, asked level by level) answers there and its ancestors up to
+the window, outermost first, each as role name, name and extents (where the toolkit answers
+nothing deeper, it is asked once more a moment later: Chromium answers from its last hit test). Every property is read on its own (no GetAll).
 Run it with the system's Python (pyatspi is a Debian package) in the desktop's environment.
 """
 
 import json
 import sys
+import time
 
 import pyatspi
 
 ELEMENT_LIMIT = 5000
 DEPTH_LIMIT = 64
+SETTLE_SECONDS = 0.05
 
 
 def describe(accessible):
@@ -71,18 +74,39 @@ def walk(window):
     return elements
 
 
+def point_query(accessible, x, y):
+    try:
+        return accessible.queryComponent().getAccessibleAtPoint(x, y, pyatspi.DESKTOP_COORDS)
+    except Exception:
+        return None
+
+
 def chain_at(window, x, y):
-    chain, current = [describe(window)], window
+    """The deepest element at the point and its ancestors up to the window, outermost first
+    (a toolkit may answer several levels down at once: the levels it skips are there too)."""
+    current = window
     for _ in range(DEPTH_LIMIT):
+        found = point_query(current, x, y)
+        if found is None or found == current:
+            # Chromium answers from the hit test it last finished and starts a new one: asked
+            # again a moment later, it gives the settled answer.
+            time.sleep(SETTLE_SECONDS)
+            found = point_query(current, x, y)
+            if found is None or found == current:
+                break
+        current = found
+    chain = []
+    for _ in range(DEPTH_LIMIT):
+        chain.append(describe(current))
+        if current == window:
+            break
         try:
-            found = current.queryComponent().getAccessibleAtPoint(x, y, pyatspi.DESKTOP_COORDS)
+            current = current.parent
         except Exception:
             break
-        if found is None or found == current:
+        if current is None:
             break
-        chain.append(describe(found))
-        current = found
-    return chain
+    return list(reversed(chain))
 
 
 def main():

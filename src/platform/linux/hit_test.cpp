@@ -4,6 +4,8 @@
 #include <cmath>
 #include <memory>
 
+#include "platform/linux/atspi_roles.h"
+
 namespace nevo::lin {
 
 const ClientWindow* HitTest::topWindowAt(double x, double y) {
@@ -12,6 +14,49 @@ const ClientWindow* HitTest::topWindowAt(double x, double y) {
     if (it->viewable && !it->hidden && it->frame.contains(x, y)) return &*it;
   }
   return nullptr;
+}
+
+std::vector<CachedObject*> HitTest::childrenAt(CachedObject& parent, double x, double y,
+                                               double deadline) {
+  // An element known to have no children is not asked for them.
+  if (parent.properties.value && parent.properties.value->childCount == 0 &&
+      parent.children.state == SlotState::idle) {
+    return {};
+  }
+  const Listing* listed = cache_.listing(parent, deadline);
+  if (listed == nullptr) return {};
+  const std::vector<CachedObject*>& children = listed->objects;
+  for (CachedObject* child : children) {
+    if (child == nullptr) continue;
+    // What this run already read stands; only what was never asked is asked now.
+    if (child->extents.state == SlotState::idle) cache_.requestExtents(*child);
+    if (child->states.state == SlotState::idle) cache_.requestStates(*child);
+  }
+  cache_.connections().await(
+      [&] {
+        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
+          return child != nullptr && ((pending(child->extents) && !child->extents.value) ||
+                                      (pending(child->states) && !child->states.value));
+        });
+      },
+      deadline);
+  std::vector<CachedObject*> found;
+  for (CachedObject* child : children) {
+    if (child == nullptr || !child->extents.value || !child->states.value) continue;
+    if (!hasState(*child->states.value, State::showing)) continue;
+    const Extents& box = *child->extents.value;
+    if (box.width > 0 && box.height > 0 && box.contains(x, y)) found.push_back(child);
+  }
+  return found;
+}
+
+bool HitTest::emptyContainerAt(CachedObject& element, double x, double y, double deadline) {
+  if (stale(element.role, 0)) cache_.requestRole(element);
+  cache_.connections().await([&] { return !pending(element.role); }, deadline);
+  if (!element.role.value) return false;
+  const std::string_view role = atspiRoleName(*element.role.value);
+  if (role != "panel" && role != "filler") return false;
+  return childrenAt(element, x, y, deadline).empty();
 }
 
 HitTestResult HitTest::elementAt(double x, double y, double deadline) {
@@ -28,38 +73,21 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
   // keeps the application busy while the descent waits.
   cache_.readAhead(*current);
   for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
-    // An element known to have no children is not asked for them.
-    if (current->properties.value && current->properties.value->childCount == 0 &&
-        current->children.state == SlotState::idle) {
-      break;
-    }
-    const Listing* listed = cache_.listing(*current, deadline);
-    if (listed == nullptr) break;
-    const std::vector<CachedObject*>& children = listed->objects;
-    for (CachedObject* child : children) {
-      if (child == nullptr) continue;
-      // What this run already read stands; only what was never asked is asked now.
-      if (child->extents.state == SlotState::idle) cache_.requestExtents(*child);
-      if (child->states.state == SlotState::idle) cache_.requestStates(*child);
-    }
-    cache_.connections().await(
-        [&] {
-          return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
-            return child != nullptr && ((pending(child->extents) && !child->extents.value) ||
-                                        (pending(child->states) && !child->states.value));
-          });
-        },
-        deadline);
+    const std::vector<CachedObject*> candidates = childrenAt(*current, x, y, deadline);
+    if (candidates.empty()) break;
     // Where showing children overlap (an overlay over its main child), the one drawn last
-    // is on top: GTK draws children in the order it lists them.
-    CachedObject* next = nullptr;
-    for (CachedObject* child : children) {
-      if (child == nullptr || !child->extents.value || !child->states.value) continue;
-      if (!hasState(*child->states.value, State::showing)) continue;
-      const Extents& box = *child->extents.value;
-      if (box.width > 0 && box.height > 0 && box.contains(x, y)) next = child;
+    // is on top: toolkits draw children in the order they list them. A plain container
+    // with nothing of its own at the point is no cover, though: Chromium lays empty panels
+    // the size of its tab strip over it, and its page's panel spans its title bar's buttons.
+    CachedObject* next = candidates.back();
+    if (candidates.size() > 1) {
+      for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+        if (!emptyContainerAt(**it, x, y, deadline)) {
+          next = *it;
+          break;
+        }
+      }
     }
-    if (next == nullptr) break;
     current = next;
   }
   return {HitTestResult::Outcome::found, current->ref};

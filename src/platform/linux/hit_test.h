@@ -7,12 +7,14 @@
 //   2. the accessible window it shows (settled once per run for each client window);
 //   3. from that window down, the deepest element that is showing and contains the point,
 //      taking at each level the last child in the application's order that does (the one
-//      drawn on top).
+//      drawn on top), passing over a plain container (panel, filler) that has no child of its
+//      own at the point when an earlier child has the point too (it covers nothing there).
 //      Children and extents already read are used as they are; only what was never read
 //      is asked.
 #pragma once
 
 #include <optional>
+#include <vector>
 #include <unordered_map>
 
 #include "platform/linux/atspi_wire.h"
@@ -43,6 +45,11 @@ class HitTest {
 
  private:
   const ClientWindow* topWindowAt(double x, double y);
+  // The children of an element that are showing and whose extents contain the point, in the
+  // application's order.
+  std::vector<CachedObject*> childrenAt(CachedObject& parent, double x, double y, double deadline);
+  // Whether an element is a plain container (a panel or filler) with no child at the point.
+  bool emptyContainerAt(CachedObject& element, double x, double y, double deadline);
 
   ObjectCache& cache_;
   Workspace& workspace_;
