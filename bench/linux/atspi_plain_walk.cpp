@@ -132,12 +132,17 @@ bool exposed(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int 
 
 void visit(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int depth) {
   if (walk.visited >= kVisitBudget || walk.records >= kRecordBudget || depth >= kDepthLimit) return;
-  ++walk.visited;
-  walk.requests += 5;
-  const AtspiRole role = atspi_accessible_get_role(element, nullptr);
+  // What is not showing is not on the screen, nor anything below it: like the tool, the walk
+  // does not go there (the window itself is where it starts).
+  ++walk.requests;
   AtspiStateSet* states = atspi_accessible_get_state_set(element);
   const bool enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
+  const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
   g_object_unref(states);
+  if (depth > 0 && !showing) return;
+  ++walk.visited;
+  walk.requests += 4;
+  const AtspiRole role = atspi_accessible_get_role(element, nullptr);
   AtspiComponent* component = atspi_accessible_get_component_iface(element);
   AtspiPoint* position = nullptr;
   AtspiPoint* size = nullptr;
@@ -148,8 +153,8 @@ void visit(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int de
   }
   g_free(atspi_accessible_get_accessible_id(element, nullptr));
   const bool isProtected = role == ATSPI_ROLE_PASSWORD_TEXT;
-  // What GTK does not draw it places at the most negative coordinates: no frame, as the
-  // tool reads it.
+  // What GTK does not draw it places at the most negative coordinates, Firefox at a negative
+  // size: no frame, as the tool reads it.
   const bool nowhere = position != nullptr && (position->x == std::numeric_limits<int>::min() ||
                                                position->y == std::numeric_limits<int>::min());
   const bool visible =

@@ -1,19 +1,32 @@
 #!/usr/bin/env python3
-"""How often the tool's "hittable" agrees with the toolkit's own point query, per toolkit.
+"""The toolkit table: for each toolkit, the tool's observation held against the toolkit's own
+account of the same window, and its time beside a plain libatspi walk of the same reads.
 
-    python3 bench/linux/hit_test_agreement.py --binary PATH --app PATH [TOOLKIT ...]
+    python3 bench/linux/toolkit_table.py --binary PATH --app PATH [--plain-walk PATH]
+        [--runs N] [TOOLKIT ...]
 
 TOOLKIT is any of gtk3-app, widget-factory, firefox, chromium (all by default). Each is
-started alone on one private desktop (scripts/desktop.py) and observed by the tool; then, at
-the centre of every record, the toolkit's own answer is read through libatspi
-(tests/e2e/onscreen_dump.py: Component.GetAccessibleAtPoint asked from the window down to the
-deepest element, each property read on its own, never GetAll). The toolkit's answer counts as
-"hittable" when the record's element (same bounds, and the same name where both have one) is
-on that chain and the observed window is the topmost window there (the toolkit answers for
-its own window only), as the tool's own rule counts an element hit when the element found
-at its centre is it or lies below it. Records the tool never calls hittable whatever the point says
-(disabled or protected elements) are left out. Prints, per toolkit, the agreement and every
-difference.
+started alone on one private desktop (scripts/desktop.py), in front, and observed by the
+tool until two observations in a row agree on the number of records. The toolkit's own
+account is read through libatspi (tests/e2e/onscreen_dump.py, each property on its own,
+never GetAll). Printed per toolkit:
+
+- records: the observation's records; on-screen controls: the elements of the toolkit's
+  dump that are showing, of a control's role (button, check box, link, entry, password
+  text, radio button) and with a frame inside the window, and how many of them have a record
+  at their place; records of nothing showing: records whose bounds are those of no showing
+  element of the dump (0 is right); not showing: the dump's elements without the state.
+- hit-test agreement: at the centre of every record, the toolkit's own point query
+  (Component.GetAccessibleAtPoint from the window down to the deepest element); it counts as
+  "hittable" when the record's element (same bounds, and the same name where both have one)
+  is that element or one of its ancestors and the observed window is the topmost window
+  there (the toolkit answers for its own window only), as the tool's own rule counts an
+  element hit when the element found at its centre is it or lies below it. Records the tool
+  never calls hittable whatever the point says (disabled or protected elements) are left out.
+  Every difference is listed.
+- with --plain-walk: medians over N runs (default 15), taken alternately, of the tool's
+  observation and of the plain walk (bench/linux/atspi_plain_walk.cpp), whole processes
+  from start to exit.
 """
 
 import json
@@ -46,8 +59,34 @@ def toolkits(app, profile):
     }
 
 
+CONTROL_ROLES = {"push button", "check box", "link", "entry", "password text", "radio button"}
+
+
 def run_tool(binary, env):
     return json.loads(subprocess.run([binary], env=env, capture_output=True, timeout=60).stdout)
+
+
+def timed(argv, env):
+    started = time.monotonic()
+    subprocess.run(argv, env=env, capture_output=True, timeout=120)
+    return time.monotonic() - started
+
+
+def median(values):
+    values = sorted(values)
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+
+def bounds_of(extents):
+    x, y, width, height = extents
+    return {"x": float(x), "y": float(y), "width": float(width), "height": float(height)}
+
+
+def inside(inner, outer):
+    return (outer["x"] <= inner["x"] and outer["y"] <= inner["y"] and
+            inner["x"] + inner["width"] <= outer["x"] + outer["width"] and
+            inner["y"] + inner["height"] <= outer["y"] + outer["height"])
 
 
 def centre(bounds):
@@ -91,7 +130,7 @@ def top_window_at(frames, x, y):
     return None
 
 
-def measure(name, argv, user_js, binary, desktop):
+def measure(name, argv, user_js, binary, desktop, plain_walk, runs):
     profile = os.path.join(desktop.dir, f"{name}-profile")
     os.makedirs(profile, exist_ok=True)
     if user_js:
@@ -114,6 +153,29 @@ def measure(name, argv, user_js, binary, desktop):
             last = count
             time.sleep(1.0)
         records = [r for r in reply.get("elements", []) if not r["id"].endswith(":focus")]
+        dump = json.loads(subprocess.run(["/usr/bin/python3", DUMP, str(process.pid)],
+                                         env=desktop.env, capture_output=True,
+                                         timeout=300).stdout)["elements"]
+        frame = reply["window"]["bounds"]
+        recorded = [r["bounds"] for r in reply.get("elements", [])]
+        controls = [bounds_of(e["extents"]) for e in dump
+                    if e["showing"] and e["role"] in CONTROL_ROLES and e["extents"] and
+                    e["extents"][2] > 0 and e["extents"][3] > 0 and
+                    inside(bounds_of(e["extents"]), frame)]
+        showing = [bounds_of(e["extents"]) for e in dump if e["showing"] and e["extents"]]
+        unshown = [r for r in records if r["bounds"] not in showing]
+        print(f"{name}: {len(records)} records; on-screen controls {len(controls)}, "
+              f"{sum(c in recorded for c in controls)} with a record; records of nothing "
+              f"showing {len(unshown)}; not showing in the dump "
+              f"{sum(not e['showing'] for e in dump)} of {len(dump)}; truncated "
+              f"{reply.get('truncated')}")
+        for record in unshown:
+            print(f"  record of nothing showing: {record}")
+        for element in dump:
+            if (element["showing"] and element["role"] in CONTROL_ROLES and element["extents"]
+                    and bounds_of(element["extents"]) in controls
+                    and bounds_of(element["extents"]) not in recorded):
+                print(f"  control without a record: {element}")
         compared = [r for r in records if r["enabled"] and not r["protected"]]
         points = [centre(r["bounds"]) for r in compared]
         result = subprocess.run(["/usr/bin/python3", DUMP, str(process.pid),
@@ -132,12 +194,22 @@ def measure(name, argv, user_js, binary, desktop):
             else:
                 deepest = chain[-1] if chain else None
                 differences.append((record, toolkit, deepest))
-        print(f"{name}: {agree} of {len(compared)} agree "
-              f"({100.0 * agree / max(1, len(compared)):.1f}%), {len(records)} records")
+        print(f"  hit test: {agree} of {len(compared)} agree "
+              f"({100.0 * agree / max(1, len(compared)):.1f}%)")
         for record, toolkit, deepest in differences:
             print(f"  {record['role']} {record['name']!r} {record['bounds']}: tool "
                   f"{record['hittable']}, toolkit {toolkit}; toolkit's deepest: "
                   f"{deepest and (deepest['role'], deepest['name'], deepest['extents'])}")
+        if plain_walk:
+            tool_times, walk_times = [], []
+            for _ in range(runs):
+                tool_times.append(timed([binary], desktop.env))
+                walk_times.append(timed([plain_walk, str(process.pid)], desktop.env))
+            walk = json.loads(subprocess.run([plain_walk, str(process.pid)], env=desktop.env,
+                                             capture_output=True, timeout=120).stdout or "{}")
+            print(f"  observation {1000 * median(tool_times):.1f} ms, plain walk "
+                  f"{1000 * median(walk_times):.1f} ms ({walk.get('requests')} requests), "
+                  f"ratio {median(walk_times) / median(tool_times):.1f}x, medians of {runs}")
         sys.stdout.flush()
     finally:
         process.kill()
@@ -146,12 +218,17 @@ def measure(name, argv, user_js, binary, desktop):
 
 def main():
     arguments = sys.argv[1:]
-    binary = app = None
+    binary = app = plain_walk = None
+    runs = 15
     chosen = []
     while arguments:
         argument = arguments.pop(0)
         if argument == "--binary":
             binary = os.path.abspath(arguments.pop(0))
+        elif argument == "--plain-walk":
+            plain_walk = os.path.abspath(arguments.pop(0))
+        elif argument == "--runs":
+            runs = int(arguments.pop(0))
         elif argument == "--app":
             app = os.path.abspath(arguments.pop(0))
         else:
@@ -165,7 +242,7 @@ def main():
         table = toolkits(app, None)
         for name in chosen or list(table):
             argv, user_js = toolkits(app, os.path.join(desktop.dir, f"{name}-profile"))[name]
-            measure(name, argv, user_js, binary, desktop)
+            measure(name, argv, user_js, binary, desktop, plain_walk, runs)
 
 
 if __name__ == "__main__":
