@@ -24,6 +24,30 @@ void failNow(Slot<T>& slot) {
 
 }  // namespace
 
+bool ToolkitFacts::setsShowing() const {
+  return !(name == "GTK" && version.rfind("4.", 0) == 0);
+}
+
+const ToolkitFacts& ObjectCache::toolkit(const std::string& bus) {
+  std::shared_ptr<ToolkitFacts>& facts = toolkits_[bus];
+  if (facts) return *facts;
+  facts = std::make_shared<ToolkitFacts>();
+  const ObjectRef root{bus, std::string(kRootPath)};
+  for (const char* property : {"ToolkitName", "Version"}) {
+    const bool name = std::string_view(property) == "ToolkitName";
+    const std::shared_ptr<ToolkitFacts> target = facts;
+    if (!connections_.send(bus, getPropertyCall(root, kApplicationInterface, property),
+                           [target, name](const ReceivedMessage& reply) {
+                             ++target->answers;
+                             std::string value = variantStringReply(reply).value_or("");
+                             (name ? target->name : target->version) = std::move(value);
+                           })) {
+      ++facts->answers;
+    }
+  }
+  return *facts;
+}
+
 bool CachedObject::knownSafe() const {
   return role.value && !protectedRole(*role.value);
 }
@@ -93,10 +117,15 @@ void ObjectCache::requestStates(CachedObject& object) {
 void ObjectCache::listAheadIfShowing(CachedObject& object) {
   // The children follow the properties and the states, and only when the child count says
   // there are some (a call fewer for every leaf, which is most of a tree) and the element is
-  // showing (what is below one that is not is no child of the walk's).
+  // showing (what is below one that is not is no child of the walk's), where the toolkit
+  // sets that state.
   if (!object.walked || object.children.state != SlotState::idle) return;
   if (!object.properties.value || object.properties.value->childCount <= 0) return;
-  if (!object.states.value || !hasState(*object.states.value, State::showing)) return;
+  if (!object.states.value) return;
+  const ToolkitFacts& facts = toolkit(object.ref.bus);
+  if (!hasState(*object.states.value, State::showing) && (facts.answers < 2 || facts.setsShowing())) {
+    return;
+  }
   requestChildren(object);
 }
 
@@ -283,6 +312,15 @@ std::optional<std::vector<ObjectRef>> ObjectCache::shownChildren(CachedObject& o
   const Listing* listed = listing(object, deadline);
   if (listed == nullptr) return std::nullopt;
   const std::vector<CachedObject*>& children = listed->objects;
+  const ToolkitFacts& facts = toolkit(object.ref.bus);
+  connections_.await([&] { return facts.answers == 2; }, deadline);
+  if (!facts.setsShowing()) {
+    std::vector<ObjectRef> all;
+    for (const CachedObject* child : children) {
+      if (child != nullptr) all.push_back(child->ref);
+    }
+    return all;
+  }
   // Read ahead with the listing, as a rule; asked here only when they were not.
   for (CachedObject* child : children) {
     if (child != nullptr && child->states.state == SlotState::idle) requestStates(*child);

@@ -88,6 +88,18 @@ struct CachedObject {
   bool knownSafe() const;
 };
 
+// What an application's toolkit says of itself (`org.a11y.atspi.Application` `ToolkitName`
+// and `Version`), read once per run, and what follows from it for reading its tree.
+struct ToolkitFacts {
+  int answers = 0;  // of the two reads
+  std::string name;
+  std::string version;
+  // Whether the `showing` state tells what is on the screen below the windows. GTK 4 (4.8,
+  // as measured) sets it on its windows alone, none of their elements: `visible` on all of
+  // them, a hidden stack page included.
+  bool setsShowing() const;
+};
+
 // Whether a slot must be asked again before attribute `bit` may take it. Slots kept for the
 // run (`bit` 0) are asked once.
 template <class T>
@@ -156,7 +168,7 @@ class ObjectCache {
   // as the cache lives), or null when they cannot be had by the deadline.
   const Listing* listing(CachedObject& object, double deadline);
   // The children of an element that are on the screen, in the application's order: those
-  // listed whose state set has `showing`. What the toolkit says is not showing (a hidden
+  // listed whose state set has `showing` (all of them in a toolkit that does not set it). What the toolkit says is not showing (a hidden
   // menu bar, the items of a closed menu, a preloaded page, a hidden panel) is not on the
   // screen, nor is anything below it: the walk neither records it nor spends its visits
   // there. A child whose state set cannot be read (it has gone) is left out; absent when
@@ -175,12 +187,16 @@ class ObjectCache {
 
   // The children of an element read ahead, once its properties and states are in.
   void listAheadIfShowing(CachedObject& object);
+  // The toolkit facts of the application on `bus`, asked on first use.
+  const ToolkitFacts& toolkit(const std::string& bus);
   // The value of an element read ahead, once its extents show it on the screen.
   void readValueAheadIfShown(CachedObject& object);
 
   Connections& connections_;
   std::unordered_map<ObjectRef, std::unique_ptr<CachedObject>, ObjectRefHash> objects_;
   int readAheadCount_ = 0;
+  // Shared with the handlers, which may run after a wait has given up.
+  std::unordered_map<std::string, std::shared_ptr<ToolkitFacts>> toolkits_;
 };
 
 }  // namespace nevo::lin

@@ -266,10 +266,16 @@ std::vector<ObjectRef> Workspace::windowsOnDesktop(const std::string& bus,
     if (client.pid == *pid) same.push_back(std::move(client));
   }
   const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  // A window left unpaired is left out only when what it says of itself (its title and its
+  // frame) could be read: one that did not answer in time is not known to be a phantom.
   std::vector<ObjectRef> shown;
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    if (!pairs[i]) continue;
-    shownBy_.try_emplace(windows[i], same[*pairs[i]].id);
+    if (pairs[i]) {
+      shownBy_.try_emplace(windows[i], same[*pairs[i]].id);
+    } else {
+      const CachedObject& window = cache_.object(windows[i]);
+      if (window.properties.value && window.extents.value) continue;
+    }
     shown.push_back(std::move(windows[i]));
   }
   return shown;

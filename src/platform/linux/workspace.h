@@ -51,7 +51,8 @@ class Workspace {
   std::optional<ClientWindow> clientWindowOf(CachedObject& window, double deadline);
   // Of an application's accessible windows, those that are on the desktop as windows: the
   // ones paired with one of its client windows (Chromium also has accessible frames that no
-  // X11 window shows). All of them without a display (tests).
+  // X11 window shows), and those whose title or frame did not come in time. All of them
+  // without a display (tests).
   std::vector<ObjectRef> windowsOnDesktop(const std::string& bus, std::vector<ObjectRef> windows,
                                           double deadline);
   // The accessible window that a client window shows, or absent.
