@@ -39,6 +39,8 @@ SYSTEM_PYTHON = "/usr/bin/python3"
 FOCUS_CHANGED = "读取期间输入焦点发生变化，请重新观察。"
 WINDOW_CHANGED = harness.WINDOW_CHANGED
 FOCUS_ATTEMPTS = 3
+NO_WINDOW = "前台应用未提供窗口信息，请使用截图。"
+OBSERVE_ATTEMPTS = 4
 # A browser's tree is there a few seconds after its window; a start that takes longer than
 # this on a loaded machine has failed.
 BROWSER_START_SECONDS = 60.0
@@ -191,10 +193,15 @@ class BrowserCase(DesktopTestCase):
     def observe_page(self):
         """The observation of the page. The very first one of a browser that no client has
         listened to before may meet its tree being built (the reply then asks to observe
-        again); the next one sees it built."""
-        reply = self.tool.observe()
-        if reply.get("reason") == FOCUS_CHANGED:
+        again); the next one sees it built. A browser that has just started or opened a
+        window may be too busy for a moment to answer within the observation's time-outs
+        (0.2 s a request: "no window" with the screenshot reason); the host would observe
+        again later, and so does this, a few times."""
+        for _ in range(OBSERVE_ATTEMPTS):
             reply = self.tool.observe()
+            if reply.get("reason") not in (FOCUS_CHANGED, NO_WINDOW):
+                break
+            time.sleep(0.5)
         self.assertEqual(reply["status"], "available", reply)
         return reply
 
