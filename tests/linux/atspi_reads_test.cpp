@@ -234,6 +234,26 @@ TEST(AtspiReads, WhatIsNotDrawnHasNoFrameAndGetsNoRecordButItsChildrenAreWalked)
   }
 }
 
+TEST(AtspiReads, GtkFoursChildrenAreNotFilteredByAShowingStateItNeverSets) {
+  // GTK 4.8 sets `showing` on its windows alone: its elements are walked whatever their
+  // state. Every other toolkit's (GTK 3 here, or one that does not say) are filtered.
+  static constexpr struct {
+    const char* name;
+    const char* version;
+    bool filtered;
+  } kCases[] = {{"GTK", "4.8.3", false}, {"GTK", "3.24.38", true}, {"", "", true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.version);
+    FakeApplication app;
+    app.setToolkit(c.name, c.version);
+    addWindow(app);
+    app.add("/w/p/ok", "/w/p", object(kPushButton, "OK", {10, 10, 80, 30}, stateBit(State::visible)));
+    LinuxPlatform platform(app.takeLink());
+    const Observed observed = observeWindow(platform);
+    EXPECT_EQ(recordNamed(observed, "OK") == nullptr, c.filtered);
+  }
+}
+
 TEST(AtspiReads, WhatIsNotShowingIsNoChildAndGetsNeitherARecordNorAVisit) {
   // Before the visible controls: a hidden menu bar at real coordinates, and a hidden panel
   // holding more elements than the walk visits (an office suite's closed menus, Firefox's

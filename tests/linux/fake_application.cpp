@@ -216,7 +216,13 @@ std::string FakeApplication::answer(const std::string& bytes) {
     const char* id = object.id.c_str();
     const auto count = static_cast<dbus_int32_t>(object.children.size());
     const auto characters = static_cast<dbus_int32_t>(object.text.size());
-    if (property == "Name") {
+    const char* toolkitName = toolkitName_.c_str();
+    const char* toolkitVersion = toolkitVersion_.c_str();
+    if (property == "ToolkitName" && !toolkitName_.empty()) {
+      appendVariant(out, DBUS_TYPE_STRING, "s", &toolkitName);
+    } else if (property == "Version" && !toolkitVersion_.empty()) {
+      appendVariant(out, DBUS_TYPE_STRING, "s", &toolkitVersion);
+    } else if (property == "Name") {
       appendVariant(out, DBUS_TYPE_STRING, "s", &name);
     } else if (property == "Description") {
       appendVariant(out, DBUS_TYPE_STRING, "s", &description);

@@ -56,6 +56,12 @@ class FakeApplication {
   void add(const std::string& path, const std::string& parent, FakeObject object);
   // Removes an object (a window closed): calls on it are answered with an error.
   void remove(const std::string& path);
+  // What the application's root says of its toolkit (`ToolkitName`, `Version`); set before
+  // the link is taken. Unset, the properties are answered with an error.
+  void setToolkit(std::string name, std::string version) {
+    toolkitName_ = std::move(name);
+    toolkitVersion_ = std::move(version);
+  }
   // Stops answering, or answers again (what came meanwhile included).
   void stop() { stopped_ = true; }
   void resume() { stopped_ = false; }
@@ -77,6 +83,8 @@ class FakeApplication {
   mutable std::mutex mutex_;
   std::map<std::string, FakeObject> objects_;
   std::vector<LoggedCall> calls_;
+  std::string toolkitName_;
+  std::string toolkitVersion_;
   std::thread thread_;
 };
 
