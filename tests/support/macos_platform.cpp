@@ -29,6 +29,8 @@ class DesktopServedMacPlatform final : public macos::AxPlatform {
     return desktop_->readStandardInput(maxBytes);
   }
   WallTime now() override { return desktop_->now(); }
+  // The fake's requests wait as the desktop's do, so its default is the desktop's.
+  float defaultMessagingTimeout() override { return desktop_->defaultMessagingTimeout(); }
   void runLoopUntil(WallTime date) override { desktop_->runLoopUntil(date); }
 
  private:

@@ -12,12 +12,17 @@
 
 namespace nevo::macos {
 
+// The messaging time-out of an element on which none was set, when none was set on the
+// system-wide element either.
+inline constexpr float kDefaultMessagingTimeout = 6.0f;
+
 class AxPlatform : public Platform {
  public:
   bool isProcessTrusted() final;
   Element createApplicationElement(ProcessId pid) final;
   Element createSystemWideElement() final;
   void setMessagingTimeout(const Element& element, float seconds) final;
+  float defaultMessagingTimeout() override { return kDefaultMessagingTimeout; }
   AttributeRead copyAttributeValue(const Element& element, std::string_view name) final;
   std::vector<AttributeRead> copyMultipleAttributeValues(const Element& element,
                                                          AttributeNames names) final;
