@@ -218,22 +218,28 @@ TEST(Activation, WaitsForAWindowThatAnswersWithinItsDeadline) {
     bool isMinimized;
     Reply expected;
   } cases[] = {
-      {"a raise of 0.6 s", [](Scene& s) { s.draft.latency("AXRaise", 0.6); }, false,
+      {"a raise of 0.6 s",
+       [](Scene& s) { s.draft.latency("AXRaise", 0.6); },
+       false,
        {{"status", "focused"}}},
       {"a restore and a raise of 0.7 s each",
        [](Scene& s) {
          s.draft.minimized(true).latency("AXMinimized", 0.7).latency("AXRaise", 0.7);
        },
-       true, {{"status", "focused"}}},
+       true,
+       {{"status", "focused"}}},
       // Answered, the state keeps the window from counting as focused; a read cut short
       // would have let it pass.
       {"a window still minimized whose state takes 0.5 s to read",
        [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 0.5); }, false,
        unavailableReply(kReasonFocusUnconfirmed)},
       // A state the application says it cannot give does not hold the window.
-      {"a minimized state refused", [](Scene& s) {
+      {"a minimized state refused",
+       [](Scene& s) {
          s.draft.minimized(true).fail("AXMinimized", AxStatus::attributeUnsupported);
-       }, false, {{"status", "focused"}}},
+       },
+       false,
+       {{"status", "focused"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -251,14 +257,22 @@ TEST(Activation, AWindowThatDoesNotAnswerHoldsNoChangePastItsDeadline) {
     std::string_view reason;
     std::vector<Op> operations;
   } cases[] = {
-      {"restore", [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 30); }, true,
-       kReasonRestoreRefused, {Op::write}},
-      {"raise", [](Scene& s) { s.draft.latency("AXRaise", 30); }, false, kReasonSwitchFailed,
+      {"restore",
+       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 30); },
+       true,
+       kReasonRestoreRefused,
+       {Op::write}},
+      {"raise",
+       [](Scene& s) { s.draft.latency("AXRaise", 30); },
+       false,
+       kReasonSwitchFailed,
        {Op::activate, Op::action}},
       // The restore takes the time there was: the raise is not asked for at all.
       {"a restore that answers at the deadline",
-       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", kTargetSeconds); }, true,
-       kReasonSwitchFailed, {Op::write, Op::activate}},
+       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", kTargetSeconds); },
+       true,
+       kReasonSwitchFailed,
+       {Op::write, Op::activate}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -305,7 +305,7 @@ TEST(ListWindows, AWindowMayTakeUntilTheDeadlineButNoLongerThanThePlatformDefaul
   // default time-out.
   struct Case {
     const char* what;
-    double titleLatency;   // of the application's only window
+    double titleLatency;  // of the application's only window
     float platformDefault;
     std::vector<std::string> ids;
     bool truncated;
@@ -315,14 +315,19 @@ TEST(ListWindows, AWindowMayTakeUntilTheDeadlineButNoLongerThanThePlatformDefaul
       {"one that answers in 1.7 s too", 1.7, 6.0f, {"100:0"}, false, 1.7},
       {"one that never answers holds the listing until its deadline", 30, 6.0f, {}, true, 1.8},
       {"a platform default shorter than the time left ends the wait: the window is left out",
-       0.3, 0.25f, {}, false, 0.25},
+       0.3,
+       0.25f,
+       {},
+       false,
+       0.25},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimDesktop desktop;
     desktop.defaultTimeout = c.platformDefault;
-    desktop.addApp(100, "Slow").addWindow("Busy", {0, 0, 100, 100}).latency("AXTitle",
-                                                                            c.titleLatency);
+    desktop.addApp(100, "Slow")
+        .addWindow("Busy", {0, 0, 100, 100})
+        .latency("AXTitle", c.titleLatency);
     const double start = desktop.clock;
     const Reply reply = test::listWindowsOn(desktop);
     EXPECT_EQ(idsOf(reply), c.ids);

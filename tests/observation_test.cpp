@@ -174,7 +174,7 @@ TEST_F(ObservationTest, TheWindowsFrameMayTakeUntilItsDeadline) {
     double latency;
     float platformDefault;
     std::string status;
-    double seconds;  // the observation's duration
+    double seconds;             // the observation's duration
     bool onlyTheFrame = false;  // the window answers the walk at once
   } cases[] = {
       {"a position that takes 0.5 s", "AXPosition", 0.5, 6.0f, "available", 0.5, true},
@@ -366,8 +366,7 @@ TEST_F(ObservationTest, ReadsAnElementThatGetsNoRecordInAtMostFourRequests) {
 
   std::map<int, int> requests;
   for (const sim::Call& c : desktop.calls()) {
-    if (c.op == Op::read || c.op == Op::readBatch || c.op == Op::count ||
-        c.op == Op::readValues) {
+    if (c.op == Op::read || c.op == Op::readBatch || c.op == Op::count || c.op == Op::readValues) {
       ++requests[c.node];
     }
   }

@@ -266,15 +266,14 @@ TEST(ResolveTarget, WaitsForWindowsSlowerThanTheApplicationTimeOut) {
     const char* what;
     std::function<void(Editor&)> slow;  // before the listing and for the command
   } cases[] = {
-      {"a window that answers its title in 0.1 s", [](Editor& e) {
-         e.draft.latency("AXTitle", 0.1);
-       }},
-      {"every window 0.25 s", [](Editor& e) {
+      {"a window that answers its title in 0.1 s",
+       [](Editor& e) { e.draft.latency("AXTitle", 0.1); }},
+      {"every window 0.25 s",
+       [](Editor& e) {
          for (const Node& window : e.app().windows()) window.latency("AXTitle", 0.25);
        }},
-      {"a target that takes 0.7 s for its frame", [](Editor& e) {
-         e.draft.latency("AXSize", 0.7);
-       }},
+      {"a target that takes 0.7 s for its frame",
+       [](Editor& e) { e.draft.latency("AXSize", 0.7); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

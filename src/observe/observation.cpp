@@ -40,7 +40,7 @@ Reply observe(Platform& platform) {
   if (!startFrame) return observationFailure(unavailableReply(kReasonNoWindowInformation));
 
   // The system-wide time-out becomes the default of every element the walk reads. The
-  // start window now has a time-out of its own, the frame's, so it is given the same.
+  // start window, which the walk reads first, kept the frame's time-out: it gets the same.
   Element system = platform.createSystemWideElement();
   platform.setMessagingTimeout(system, kObservationTimeout);
   platform.setMessagingTimeout(*startWindow, kObservationTimeout);
