@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "reply/emit.h"
+#include "command_bounds.h"
 #include "commands.h"
 #include "sim_desktop.h"
 
@@ -333,6 +334,7 @@ TEST(ListWindows, AWindowMayTakeUntilTheDeadlineButNoLongerThanThePlatformDefaul
     EXPECT_EQ(idsOf(reply), c.ids);
     EXPECT_EQ(reply.at("truncated"), c.truncated);
     EXPECT_NEAR(desktop.clock - start, c.seconds, 1e-6);
+    EXPECT_EQ(test::overrunProblem(desktop.clock - start, test::windowListBound()), "");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reply/emit.h"
+#include "command_bounds.h"
 #include "commands.h"
 #include "sim_desktop.h"
 
@@ -205,6 +206,7 @@ TEST_F(ObservationTest, TheWindowsFrameMayTakeUntilItsDeadline) {
       EXPECT_EQ(reply.at("elements").size(), 1u);
     }
     EXPECT_NEAR(d.clock - start, c.seconds, 1e-6);
+    EXPECT_EQ(test::overrunProblem(d.clock - start, test::observationBound()), "");
   }
 }
 
