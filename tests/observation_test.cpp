@@ -92,6 +92,7 @@ TEST_F(ObservationTest, RunsItsStepsInOrderAndReportsTheSnapshot) {
                                                 "setTimeout@app",
                                                 "createSystemWide@system",
                                                 "setTimeout@system",
+                                                "read@app AXRole",
                                                 "read@app AXFocusedWindow",
                                                 "batch@w AXPosition,AXSize",
                                                 "read@app AXFocusedUIElement",
@@ -292,9 +293,10 @@ TEST_F(ObservationTest, DeadlinePassedBeforeTheWalkKeepsOnlyTheFocusedRecord) {
   const Node field = window.add("AXTextField").title("Search").frame({10, 10, 200, 30});
   const Node button = window.add("AXButton").title("OK").frame({10, 50, 80, 30});
   app.focusElement(field);
-  // The focused element's hit test (the sixth request: focused window, its frame, focused
-  // element, the element's two batches, the hit test) ends after the deadline.
-  desktop.afterAxCalls(6, [&] { desktop.clock += kObservationWalkSeconds; });
+  // The focused element's hit test (the seventh request: the application's role, focused
+  // window, its frame, focused element, the element's two batches, the hit test) ends after
+  // the deadline.
+  desktop.afterAxCalls(7, [&] { desktop.clock += kObservationWalkSeconds; });
   const Reply reply = test::observeOn(desktop);
 
   EXPECT_EQ(reply["status"], "available");
