@@ -91,6 +91,7 @@ TEST_F(ObservationTest, RunsItsStepsInOrderAndReportsTheSnapshot) {
                                                 "frontmost",
                                                 "createApplication",
                                                 "setTimeout@app",
+                                                "read@app AXRole",
                                                 "read@app AXFocusedWindow",
                                                 "now",  // the frame's deadline
                                                 "now",  // the time left until it
@@ -193,8 +194,8 @@ TEST_F(ObservationTest, TheWindowsFrameMayTakeUntilItsDeadline) {
     a.focusWindow(w);
     d.setFrontmost(812);
     w.latency(c.slowAttribute, c.latency);
-    // The focused window's read, then its frame's.
-    if (c.onlyTheFrame) d.afterAxCalls(2, [&] { w.latency(c.slowAttribute, 0); });
+    // The application's role, the focused window's read, then its frame's.
+    if (c.onlyTheFrame) d.afterAxCalls(3, [&] { w.latency(c.slowAttribute, 0); });
     const double start = d.clock;
     const Reply reply = test::observeOn(d);
     EXPECT_EQ(reply.at("status"), c.status);
@@ -338,9 +339,10 @@ TEST_F(ObservationTest, DeadlinePassedBeforeTheWalkKeepsOnlyTheFocusedRecord) {
   const Node field = window.add("AXTextField").title("Search").frame({10, 10, 200, 30});
   const Node button = window.add("AXButton").title("OK").frame({10, 50, 80, 30});
   app.focusElement(field);
-  // The focused element's hit test (the sixth request: focused window, its frame, focused
-  // element, the element's two batches, the hit test) ends after the deadline.
-  desktop.afterAxCalls(6, [&] { desktop.clock += kObservationWalkSeconds; });
+  // The focused element's hit test (the seventh request: the application's role, focused
+  // window, its frame, focused element, the element's two batches, the hit test) ends after
+  // the deadline.
+  desktop.afterAxCalls(7, [&] { desktop.clock += kObservationWalkSeconds; });
   const Reply reply = test::observeOn(desktop);
 
   EXPECT_EQ(reply["status"], "available");

@@ -30,6 +30,10 @@ Reply observe(Platform& platform) {
   const Element application = platform.createApplicationElement(pid);
   platform.setMessagingTimeout(application, kObservationTimeout);
 
+  // The application's role first, its answer unused: Chromium and Electron turn on their
+  // accessibility tree when a client reads the role of their application element, and build
+  // it while the tool goes on.
+  attribute(platform, application, "AXRole");
   const std::optional<Element> startWindow =
       focusedAttribute(platform, application, "AXFocusedWindow");
   if (!startWindow) return observationFailure(unavailableReply(kReasonNoWindowInformation));
