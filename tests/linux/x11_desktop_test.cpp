@@ -57,6 +57,43 @@ TEST_F(X11DesktopTest, ReadsWhatTheServerAnswers) {
   EXPECT_EQ(display->windowPid(kActiveWindow), 0) << "a WINDOW value is no process";
 }
 
+// A window without _NET_WM_PID (Tk sets none; every property of this server holds a window,
+// which is no process) gets the process the X-Resource extension gives for the client that
+// made it, where the server has the extension and knows that client's process.
+TEST_F(X11DesktopTest, AWindowWithoutItsProcessHasTheOneXResourceKnows) {
+  struct Case {
+    const char* name;
+    test::Resources resources;
+    ProcessId expected;
+  };
+  const Case cases[] = {
+      {"no X-Resource extension", {false, 4242, true}, 0},
+      {"X-Resource gives the process", {true, 4242, true}, 4242},
+      {"X-Resource knows no process of that client", {true, 4242, false}, 0},
+      {"X-Resource gives a process beyond the 32-bit range", {true, 0x80000000u, true}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedXServer server(Script::answers, c.resources);
+    use(server);
+    std::unique_ptr<X11Desktop> display = X11Desktop::connect(monotonicNow() + 5);
+    ASSERT_NE(display, nullptr);
+    EXPECT_EQ(display->resourceExtension(), c.resources.extension);
+    EXPECT_EQ(display->windowPid(kActiveWindow), c.expected);
+    const std::vector<ClientWindow> all = display->clientWindows();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].id, kActiveWindow);
+    EXPECT_EQ(all[0].pid, c.expected);
+    // A process's own windows: those it made, by the same rule.
+    if (c.expected != 0) {
+      const std::vector<ClientWindow> own = display->clientWindows(c.expected);
+      ASSERT_EQ(own.size(), 1u);
+      EXPECT_EQ(own[0].pid, c.expected);
+      EXPECT_TRUE(display->clientWindows(c.expected + 1).empty());
+    }
+  }
+}
+
 TEST_F(X11DesktopTest, NoSetupAnswerMeansNoDisplay) {
   ScriptedXServer server(Script::noSetup);
   use(server);

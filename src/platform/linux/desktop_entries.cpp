@@ -252,7 +252,7 @@ void DesktopEntries::scan() {
         continue;
       }
       ids.emplace_back(name.substr(0, name.size() - kSuffix.size()));
-      if (ids.size() >= kDesktopEntryScanLimit) break;
+      if (ids.size() >= kDesktopEntryListingLimit) break;
     }
     std::sort(ids.begin(), ids.end());
     for (const std::string& id : ids) {
@@ -271,22 +271,22 @@ void DesktopEntries::scan() {
 }
 
 std::optional<std::string> DesktopEntries::nameFor(const std::string& applicationId,
-                                                   const std::string& windowInstance,
-                                                   const std::string& windowClass) {
+                                                   const std::string& windowClass,
+                                                   const std::string& windowInstance) {
   if (usableId(applicationId)) {
     if (const auto& entry = byId(applicationId); usable(entry)) return entry->name;
   }
-  for (const std::string* part : {&windowInstance, &windowClass}) {
+  if (windowClass.empty() && windowInstance.empty()) return std::nullopt;
+  if (!byWmClass_) scan();
+  for (const std::string* part : {&windowClass, &windowInstance}) {
+    if (part->empty()) continue;
+    if (const auto found = byWmClass_->find(*part); found != byWmClass_->end()) return found->second;
+  }
+  for (const std::string* part : {&windowClass, &windowInstance}) {
     for (const std::string& id : {*part, lowerAscii(*part)}) {
       if (!usableId(id)) continue;
       if (const auto& entry = byId(id); usable(entry)) return entry->name;
     }
-  }
-  if (windowInstance.empty() && windowClass.empty()) return std::nullopt;
-  if (!byWmClass_) scan();
-  for (const std::string* part : {&windowInstance, &windowClass}) {
-    if (part->empty()) continue;
-    if (const auto found = byWmClass_->find(*part); found != byWmClass_->end()) return found->second;
   }
   return std::nullopt;
 }

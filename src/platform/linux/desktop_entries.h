@@ -2,9 +2,9 @@
 // (the .desktop files in the applications/ folders of the XDG data directories), found for a
 // window by its application id or its WM_CLASS (docs/linux.md, Application names).
 //
-// Every file is read with a size cap, the folders are listed once per run, and the scan for
-// `StartupWMClass` (needed only when no file is named after the window) stops at a fixed
-// number of files and bytes: a folder of any size costs a bounded amount.
+// Every file is read with a size cap, and the folders are listed and their entries read once
+// per run (only when a window has no application id with an entry), stopping at a fixed
+// number of files and bytes: folders of any size cost a bounded amount.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,8 @@ inline constexpr std::size_t kDesktopEntryByteLimit = 64 * 1024;
 // The scan for StartupWMClass looks into at most this many files and bytes in one run.
 inline constexpr std::size_t kDesktopEntryScanLimit = 1024;
 inline constexpr std::size_t kDesktopEntryScanBytes = 4 * 1024 * 1024;
+// Most file names taken from one folder's listing (they are sorted, then read in order).
+inline constexpr std::size_t kDesktopEntryListingLimit = 8192;
 
 // What the tool takes from one desktop entry's [Desktop Entry] group.
 struct DesktopEntry {
@@ -50,14 +52,16 @@ class DesktopEntries {
 
   // The desktop's name for a window's application, by the first rule that finds an entry:
   // 1. the application id: `<id>.desktop`;
-  // 2. the WM_CLASS instance, then the class, as a desktop file id: `<name>.desktop`, then
-  //    the same in lower case;
-  // 3. an entry whose StartupWMClass equals the WM_CLASS instance, then the class.
+  // 2. an entry whose StartupWMClass equals the WM_CLASS class, then one whose
+  //    StartupWMClass equals the instance (an entry's own claim to the window comes before
+  //    a file that merely has the same name);
+  // 3. the WM_CLASS class, then the instance, as a desktop file id: `<name>.desktop`, then
+  //    the same in lower case.
   // An entry counts when it is an application, not hidden, and has a name; the file of an
   // id in an earlier folder hides the files of that id in later ones.
   std::optional<std::string> nameFor(const std::string& applicationId,
-                                     const std::string& windowInstance,
-                                     const std::string& windowClass);
+                                     const std::string& windowClass,
+                                     const std::string& windowInstance);
 
   // Files read so far (for tests of the bounds).
   std::size_t filesRead() const { return filesRead_; }

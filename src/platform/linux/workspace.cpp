@@ -179,7 +179,7 @@ std::optional<std::string> Workspace::desktopName(ProcessId pid,
   if (!desktopEntries_) desktopEntries_.emplace(applicationFolders(), messagesLocale());
   for (const ClientWindow* client : own) {
     std::optional<std::string> found =
-        desktopEntries_->nameFor(client->applicationId, client->windowInstance, client->windowClass);
+        desktopEntries_->nameFor(client->applicationId, client->windowClass, client->windowInstance);
     if (found) return found;
   }
   return std::nullopt;
