@@ -230,7 +230,8 @@ class StaleEntries(DesktopTestCase):
             app.stop()
 
         def not_an_application(app, entry):
-            # The window manager has windows but is no application with an accessible tree.
+            # The window manager has windows (its frames), but none it manages as a client's:
+            # it is no application.
             entry["pid"] = self.desktop.process("openbox").pid
             entry["id"] = f"{entry['pid']}:0"
 
