@@ -436,14 +436,28 @@ class WithoutAccessibility(DesktopTestCase):
                 self.assertEqual(self.command("--windows")["windows"][0]["pid"], pid,
                                  "its application comes first")
 
+    def settled(self, pid, title, seconds=3.0):
+        """The window's entry once two listings in a row agree on it: right after a focus
+        change, a GTK window's frame has been read one pixel short while the window manager
+        was still at work (seen once in ten runs on a loaded machine)."""
+        deadline = time.monotonic() + seconds
+        entry = self.entry(self.listed(), pid, title)
+        while time.monotonic() < deadline:
+            again = self.entry(self.listed(), pid, title)
+            if again == entry:
+                break
+            entry = again
+            time.sleep(0.1)
+        return entry
+
     def test_3_switching_back_and_forth_with_an_accessible_application(self):
-        beta = self.entry(self.listed(), self.app.pid, "Beta One")
+        beta = self.settled(self.app.pid, "Beta One")
         self.focus(beta)
         observed = self.command()
         self.assertEqual((observed["status"], observed["window"]["title"]), ("available", "Beta One"))
         terminal = self.entry(self.listed(), self.terminal.pid, TERMINAL_TITLE)
         self.focus(terminal)
-        beta = self.entry(self.listed(), self.app.pid, "Beta One")
+        beta = self.settled(self.app.pid, "Beta One")
         self.focus(beta)
         observed = self.command()
         self.assertEqual((observed["status"], observed["window"]["title"]), ("available", "Beta One"))
