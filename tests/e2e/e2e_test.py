@@ -314,6 +314,9 @@ class WidgetFactory(DesktopTestCase):
         self.assertEqual(len(front), 1, listed)
         self.assertEqual((front[0]["pid"], front[0]["title"], front[0]["bounds"], front[0]["appName"]),
                          (pid, window["title"], window["bounds"], reply["app"]["name"]))
+        # Named as the desktop names it: gtk3-widget-factory.desktop, the file named after its
+        # window class (its application id, org.gtk.WidgetFactory, has no entry).
+        self.assertEqual(reply["app"]["name"], "Widget Factory")
 
 
 # A Tk application: three windows, the last one minimized once it is on the screen. Tk sets
