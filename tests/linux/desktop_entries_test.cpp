@@ -196,14 +196,26 @@ TEST_F(DesktopEntriesTest, TheScanIsBoundedAndMadeOncePerRun) {
           entry("App " + std::to_string(i), "StartupWMClass=Class" + std::to_string(i) + "\n"));
   }
   DesktopEntries entries(folders(), "");
+  // The scan, and the entry that claims the class read whole.
   EXPECT_EQ(entries.nameFor("", "Class0", "class0"), "App 0");
   const std::size_t afterFirst = entries.filesRead();
-  EXPECT_LE(afterFirst, kDesktopEntryScanLimit);
+  EXPECT_LE(afterFirst, kDesktopEntryScanLimit + 1);
   EXPECT_EQ(entries.nameFor("", "Class7", "class7"), "App 7");
+  EXPECT_EQ(entries.filesRead(), afterFirst + 1) << "the folders are read once";
   // Files are read in the order of their names: those past the limit are not.
   EXPECT_EQ(entries.nameFor("", "Class1050", "class1050"), std::nullopt);
   EXPECT_EQ(entries.nameFor("", "Unknown", "unknown"), std::nullopt);
-  EXPECT_EQ(entries.filesRead(), afterFirst) << "the folders are read once";
+  EXPECT_EQ(entries.filesRead(), afterFirst + 1);
+}
+
+// A StartupWMClass line counts only in the [Desktop Entry] group, as the key itself.
+TEST_F(DesktopEntriesTest, OnlyAnEntrysOwnClaimCounts) {
+  write("system/applications/action-claim.desktop",
+        entry("Action claim", "[Desktop Action x]\nStartupWMClass=Claimed\n"));
+  write("system/applications/longer-key.desktop", entry("Longer key", "StartupWMClassX=Claimed\n"));
+  write("system/applications/spaced.desktop", entry("Spaced", "StartupWMClass = Spaced Class\n"));
+  EXPECT_EQ(name("", "Claimed", "claimed"), std::nullopt);
+  EXPECT_EQ(name("", "Spaced Class", "spaced class"), "Spaced");
 }
 
 TEST(ApplicationFolders, FollowTheXdgBaseDirectoryRules) {

@@ -16,6 +16,7 @@ namespace nevo::lin {
 namespace {
 
 constexpr std::string_view kSuffix = ".desktop";
+constexpr std::string_view kStartupKey = "StartupWMClass";
 // Longest desktop file id looked up (a file name is at most 255 bytes).
 constexpr std::size_t kIdLimit = 255 - kSuffix.size();
 
@@ -190,8 +191,7 @@ std::vector<std::string> applicationFolders() {
   return folders;
 }
 
-std::optional<DesktopEntry> DesktopEntries::readFile(const std::string& path,
-                                                     std::size_t* bytes) {
+std::optional<std::string> DesktopEntries::readText(const std::string& path, std::size_t* bytes) {
   // Non-blocking, so that a FIFO or device given a .desktop name cannot hold the run; only
   // regular files are read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -220,7 +220,7 @@ std::optional<DesktopEntry> DesktopEntries::readFile(const std::string& path,
   ::close(fd);
   if (bytes != nullptr) *bytes += text.size();
   if (!whole) return std::nullopt;
-  return parseDesktopEntry(text, locale_);
+  return text;
 }
 
 const std::optional<DesktopEntry>& DesktopEntries::byId(const std::string& id) {
@@ -231,7 +231,9 @@ const std::optional<DesktopEntry>& DesktopEntries::byId(const std::string& id) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) continue;
     // The first folder with a file of this id decides, whatever the file holds.
-    entry = readFile(path, nullptr);
+    if (const std::optional<std::string> text = readText(path, nullptr)) {
+      entry = parseDesktopEntry(*text, locale_);
+    }
     break;
   }
   return entry;
@@ -259,12 +261,19 @@ void DesktopEntries::scan() {
       if (!seen.insert(id).second) continue;  // hidden by the file of an earlier folder
       if (files >= kDesktopEntryScanLimit || bytes >= kDesktopEntryScanBytes) return;
       ++files;
-      const auto known = byId_.find(id);
-      const std::optional<DesktopEntry>& entry =
-          known != byId_.end() ? known->second
-                               : (byId_[id] = readFile(folder + "/" + id + std::string(kSuffix), &bytes));
-      if (usable(entry) && !entry->startupWmClass.empty()) {
-        byWmClass_->emplace(entry->startupWmClass, entry->name);
+      const std::optional<std::string> text = readText(folder + "/" + id + std::string(kSuffix), &bytes);
+      if (!text) continue;
+      // The StartupWMClass lines alone: a search for the key, not a parse of every line.
+      const std::string_view all = *text;
+      for (std::size_t at = all.find(kStartupKey); at != std::string_view::npos;
+           at = all.find(kStartupKey, at + kStartupKey.size())) {
+        if (at != 0 && all[at - 1] != '\n') continue;
+        std::string_view line = all.substr(at, all.find('\n', at) - at);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != kStartupKey) continue;
+        const std::string wmClass = unescaped(trimmed(line.substr(equals + 1)));
+        if (!wmClass.empty()) (*byWmClass_)[wmClass].push_back(id);
       }
     }
   }
@@ -280,7 +289,13 @@ std::optional<std::string> DesktopEntries::nameFor(const std::string& applicatio
   if (!byWmClass_) scan();
   for (const std::string* part : {&windowClass, &windowInstance}) {
     if (part->empty()) continue;
-    if (const auto found = byWmClass_->find(*part); found != byWmClass_->end()) return found->second;
+    const auto claims = byWmClass_->find(*part);
+    if (claims == byWmClass_->end()) continue;
+    for (const std::string& id : claims->second) {
+      // The claim holds when the entry, parsed whole, makes it in its [Desktop Entry] group.
+      const std::optional<DesktopEntry>& entry = byId(id);
+      if (usable(entry) && entry->startupWmClass == *part) return entry->name;
+    }
   }
   for (const std::string* part : {&windowClass, &windowInstance}) {
     for (const std::string& id : {*part, lowerAscii(*part)}) {

@@ -69,14 +69,18 @@ class DesktopEntries {
  private:
   // The entry of a desktop file id, from the first folder that has a file of that name.
   const std::optional<DesktopEntry>& byId(const std::string& id);
-  std::optional<DesktopEntry> readFile(const std::string& path, std::size_t* bytes);
-  // Every folder's entries' StartupWMClass, once, within the scan's limits.
+  // The whole text of a regular file within the size cap, else absent.
+  std::optional<std::string> readText(const std::string& path, std::size_t* bytes);
+  // Which entries claim which window classes, once, within the scan's limits. Only the
+  // StartupWMClass lines are looked at; an entry that claims a class is parsed whole when a
+  // window of that class asks.
   void scan();
 
   std::vector<std::string> folders_;
   std::string locale_;
   std::map<std::string, std::optional<DesktopEntry>, std::less<>> byId_;
-  std::optional<std::map<std::string, std::string, std::less<>>> byWmClass_;  // class -> name
+  // class -> the ids of the entries that claim it, in the order of the scan
+  std::optional<std::map<std::string, std::vector<std::string>, std::less<>>> byWmClass_;
   std::size_t filesRead_ = 0;
 };
 
