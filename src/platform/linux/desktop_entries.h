@@ -69,8 +69,8 @@ class DesktopEntries {
  private:
   // The entry of a desktop file id, from the first folder that has a file of that name.
   const std::optional<DesktopEntry>& byId(const std::string& id);
-  // The whole text of a regular file within the size cap, else absent.
-  std::optional<std::string> readText(const std::string& path, std::size_t* bytes);
+  // The whole text of a file within the size cap, else absent; valid until the next read.
+  std::optional<std::string_view> readText(const std::string& path, std::size_t* bytes);
   // Which entries claim which window classes, once, within the scan's limits. Only the
   // StartupWMClass lines are looked at; an entry that claims a class is parsed whole when a
   // window of that class asks.
@@ -82,6 +82,7 @@ class DesktopEntries {
   // class -> the ids of the entries that claim it, in the order of the scan
   std::optional<std::map<std::string, std::vector<std::string>, std::less<>>> byWmClass_;
   std::size_t filesRead_ = 0;
+  std::string buffer_;  // one file's bytes, reused
 };
 
 }  // namespace nevo::lin
