@@ -176,7 +176,8 @@ TEST_F(DesktopEntriesTest, IdsThatLeaveTheFolderAreNotLookedUp) {
 // read (opening a FIFO for reading would wait for a writer).
 TEST_F(DesktopEntriesTest, FilesThatAreTooLongOrNotRegularAreLeftOut) {
   write("system/applications/big.desktop",
-        entry("Big", "StartupWMClass=Big\nComment=" + std::string(kDesktopEntryByteLimit, 'x') + "\n"));
+        entry("Big",
+              "StartupWMClass=Big\nComment=" + std::string(kDesktopEntryByteLimit, 'x') + "\n"));
   write("system/applications/fits.desktop",
         entry("Fits", "Comment=" + std::string(kDesktopEntryByteLimit - 200, 'x') + "\n"));
   ASSERT_EQ(::mkfifo((root_ / "system/applications/fifo.desktop").c_str(), 0600), 0);
@@ -226,13 +227,16 @@ TEST(ApplicationFolders, FollowTheXdgBaseDirectoryRules) {
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {"/home/u", nullptr, nullptr,
+      {"/home/u",
+       nullptr,
+       nullptr,
        {"/home/u/.local/share/applications", "/usr/local/share/applications",
         "/usr/share/applications"}},
-      {"/home/u", "/data", "/opt/share:relative/share:/usr/share/",
+      {"/home/u",
+       "/data",
+       "/opt/share:relative/share:/usr/share/",
        {"/data/applications", "/opt/share/applications", "/usr/share/applications"}},
-      {nullptr, "relative", "/usr/share:/usr/share",
-       {"/usr/share/applications"}},
+      {nullptr, "relative", "/usr/share:/usr/share", {"/usr/share/applications"}},
   };
   const auto saved = [](const char* name) -> std::optional<std::string> {
     const char* value = std::getenv(name);

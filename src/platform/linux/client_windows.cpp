@@ -29,9 +29,9 @@ bool ClientWindows::serves(const LinuxElement& element) {
 std::vector<ClientWindow> ClientWindows::windowsOf(ProcessId pid) {
   if (display_ == nullptr || pid <= 0) return {};
   std::vector<ClientWindow> windows = display_->clientWindows(pid);
-  std::stable_sort(windows.begin(), windows.end(), [](const ClientWindow& a, const ClientWindow& b) {
-    return a.managedOrder < b.managedOrder;
-  });
+  std::stable_sort(
+      windows.begin(), windows.end(),
+      [](const ClientWindow& a, const ClientWindow& b) { return a.managedOrder < b.managedOrder; });
   return windows;
 }
 
@@ -141,8 +141,8 @@ AttributeRead ClientWindows::values(const LinuxElement& element, std::string_vie
   if (index < 0 || maxCount < 0) return failure(AxStatus::failure);
   const std::string_view names[] = {name};
   AttributeRead read = std::move(this->read(element, names)[0]);
-  ArrayValue* array = read.status == AxStatus::success ? std::get_if<ArrayValue>(&read.value)
-                                                       : nullptr;
+  ArrayValue* array =
+      read.status == AxStatus::success ? std::get_if<ArrayValue>(&read.value) : nullptr;
   if (array == nullptr) {
     return read.status == AxStatus::success ? failure(AxStatus::attributeUnsupported) : read;
   }
@@ -157,8 +157,8 @@ AxStatus ClientWindows::setMinimized(const LinuxElement& element, bool minimized
   const std::optional<ClientWindow> window = current(element);
   if (!window) return AxStatus::invalidElement;
   // A pager restores an iconified window by activating it.
-  const bool sent = minimized ? display_->requestIconify(window->id)
-                              : display_->requestActivation(window->id);
+  const bool sent =
+      minimized ? display_->requestIconify(window->id) : display_->requestActivation(window->id);
   return sent ? AxStatus::success : AxStatus::failure;
 }
 

@@ -134,7 +134,8 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
     std::string_view key = trimmed(line.substr(0, equals));
     const std::string_view value = trimmed(line.substr(equals + 1));
     std::string_view keyLocale;
-    if (const std::size_t open = key.find('['); open != std::string_view::npos && key.back() == ']') {
+    if (const std::size_t open = key.find('[');
+        open != std::string_view::npos && key.back() == ']') {
       keyLocale = key.substr(open + 1, key.size() - open - 2);
       key = key.substr(0, open);
     }
@@ -190,7 +191,8 @@ std::vector<std::string> applicationFolders() {
   return folders;
 }
 
-std::optional<std::string_view> DesktopEntries::readText(const std::string& path, std::size_t* bytes) {
+std::optional<std::string_view> DesktopEntries::readText(const std::string& path,
+                                                         std::size_t* bytes) {
   // Non-blocking, so that a FIFO or device given a .desktop name cannot hold the run. One
   // read of one byte more than the cap: a regular file comes whole in it (a short read is
   // its end), a longer one is left out, and a directory fails. Three system calls a file:
@@ -256,7 +258,8 @@ void DesktopEntries::scan() {
         std::string_view line = all.substr(at, all.find('\n', at) - at);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != kStartupKey) continue;
+        if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != kStartupKey)
+          continue;
         const std::string wmClass = unescaped(trimmed(line.substr(equals + 1)));
         if (!wmClass.empty()) (*byWmClass_)[wmClass].push_back(id);
       }

@@ -22,8 +22,8 @@ Element objectElement(const ObjectRef& ref) {
 }
 
 Element clientWindowElement(ProcessId pid, std::uint32_t window) {
-  return Element(std::make_shared<LinuxElement>(LinuxElement::Kind::clientWindow, ObjectRef{}, pid,
-                                                window));
+  return Element(
+      std::make_shared<LinuxElement>(LinuxElement::Kind::clientWindow, ObjectRef{}, pid, window));
 }
 
 ArrayValue elementArray(std::span<const ObjectRef> refs) {

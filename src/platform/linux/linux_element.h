@@ -24,8 +24,8 @@ class LinuxElement final : public ElementImpl {
   bool sameObject(const ElementImpl& other) const override;
 
   const Kind kind;
-  const ObjectRef ref;  // empty bus name: an application that is not accessible
-  const ProcessId pid;  // applications and client windows
+  const ObjectRef ref;         // empty bus name: an application that is not accessible
+  const ProcessId pid;         // applications and client windows
   const std::uint32_t window;  // client windows: the X11 window
   // The time-out of requests through this element, once set.
   mutable std::optional<float> timeout;

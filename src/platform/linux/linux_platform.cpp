@@ -94,7 +94,9 @@ AttributeRead LinuxPlatform::copyAttributeValue(const Element& element, std::str
 std::vector<AttributeRead> LinuxPlatform::copyMultipleAttributeValues(const Element& element,
                                                                       AttributeNames names) {
   const auto* e = element.as<LinuxElement>();
-  if (e != nullptr && ClientWindows::serves(*e) && connected()) return clientWindows_.read(*e, names);
+  if (e != nullptr && ClientWindows::serves(*e) && connected()) {
+    return clientWindows_.read(*e, names);
+  }
   CachedObject* object = e != nullptr && connected() ? objectOf(*e) : nullptr;
   if (object == nullptr) {
     return std::vector<AttributeRead>(names.size(), AttributeRead{AxStatus::invalidElement, {}});
@@ -118,7 +120,9 @@ std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& objec
 
 CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::string_view name) {
   const auto* e = element.as<LinuxElement>();
-  if (e != nullptr && ClientWindows::serves(*e) && connected()) return clientWindows_.count(*e, name);
+  if (e != nullptr && ClientWindows::serves(*e) && connected()) {
+    return clientWindows_.count(*e, name);
+  }
   CachedObject* object = e != nullptr && connected() ? objectOf(*e) : nullptr;
   if (object == nullptr) return {AxStatus::invalidElement, 0};
   const double deadline = deadlineFor(*e);

@@ -167,7 +167,7 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
 }
 
 std::optional<std::string> Workspace::desktopName(ProcessId pid,
-                                                 const std::vector<ClientWindow>& clients) {
+                                                  const std::vector<ClientWindow>& clients) {
   std::vector<const ClientWindow*> own;
   for (const ClientWindow& client : clients) {
     if (client.pid == pid) own.push_back(&client);
@@ -178,8 +178,8 @@ std::optional<std::string> Workspace::desktopName(ProcessId pid,
   if (own.empty()) return std::nullopt;
   if (!desktopEntries_) desktopEntries_.emplace(applicationFolders(), messagesLocale());
   for (const ClientWindow* client : own) {
-    std::optional<std::string> found =
-        desktopEntries_->nameFor(client->applicationId, client->windowClass, client->windowInstance);
+    std::optional<std::string> found = desktopEntries_->nameFor(
+        client->applicationId, client->windowClass, client->windowInstance);
     if (found) return found;
   }
   return std::nullopt;

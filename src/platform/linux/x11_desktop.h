@@ -31,7 +31,7 @@ struct ScreenRect {
 // One client window the window manager lists.
 struct ClientWindow {
   xcb_window_t id = XCB_WINDOW_NONE;
-  ProcessId pid = 0;          // _NET_WM_PID, 0 when unknown
+  ProcessId pid = 0;          // _NET_WM_PID, else X-Resource's; 0 when unknown
   std::string title;          // _NET_WM_NAME, else WM_NAME (Latin-1 converted)
   ScreenRect client;          // the client window on the screen
   ScreenRect frame;           // the client grown by the window manager's frame extents
@@ -39,7 +39,8 @@ struct ClientWindow {
   bool viewable = false;      // mapped and all its ancestors mapped
   std::string applicationId;  // _GTK_APPLICATION_ID
   std::string windowClass;    // the class part of WM_CLASS
-  std::string windowInstance;  // the instance part of WM_CLASS
+  // The instance part of WM_CLASS.
+  std::string windowInstance;
   // The window's place in the window manager's list of managed windows in the order they
   // were first mapped (_NET_CLIENT_LIST): unlike the stacking order, it does not change
   // when a window is raised.
