@@ -1,6 +1,8 @@
 // The X11 side against a scripted X server on an abstract Unix socket: what it reads from a
-// server that answers, and that every read ends when the server stops answering, wherever
-// it stops (before the connection setup, before a reply, in the middle of one).
+// server that answers (the processes X-Resource gives, the windows of an application
+// without an accessibility tree), and that every read ends when the server stops
+// answering, wherever it stops (before the connection setup, before a reply, in the
+// middle of one).
 #include "platform/linux/x11_desktop.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/client_windows.h"
 #include "platform/linux/dbus_link.h"
 #include "scripted_x_server.h"
 
@@ -92,6 +95,49 @@ TEST_F(X11DesktopTest, AWindowWithoutItsProcessHasTheOneXResourceKnows) {
       EXPECT_TRUE(display->clientWindows(c.expected + 1).empty());
     }
   }
+}
+
+// An application without an accessibility tree (here: the process X-Resource gives for the
+// server's one window, which is also the active one): its windows are its client windows,
+// and its focused window is answered only through an element that listed them, so that
+// the observation, which asks for it straight away, finds none.
+TEST_F(X11DesktopTest, AnApplicationWithoutATreeHasItsClientWindows) {
+  ScriptedXServer server(Script::answers, {true, 4242, true});
+  use(server);
+  std::unique_ptr<X11Desktop> display = X11Desktop::connect(monotonicNow() + 5);
+  ASSERT_NE(display, nullptr);
+  ClientWindows windows;
+  windows.attach(*display);
+  const LinuxElement application(LinuxElement::Kind::application, ObjectRef{}, 4242);
+  ASSERT_TRUE(ClientWindows::serves(application));
+  const std::string_view focused[] = {"AXFocusedWindow"};
+
+  EXPECT_EQ(windows.read(application, focused)[0].status, AxStatus::noValue)
+      << "not listed through this element";
+  const CountRead count = windows.count(application, "AXWindows");
+  EXPECT_EQ(count.status, AxStatus::success);
+  EXPECT_EQ(count.count, 1);
+  const AttributeRead listed = windows.values(application, "AXWindows", 0, 80);
+  ASSERT_EQ(listed.status, AxStatus::success);
+  const ArrayValue* array = listed.value.get<ArrayValue>();
+  ASSERT_TRUE(array != nullptr && array->size() == 1);
+  const Element* window = (*array)[0].get<Element>();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(*window == clientWindowElement(4242, kActiveWindow));
+
+  const AttributeRead front = windows.read(application, focused)[0];
+  ASSERT_EQ(front.status, AxStatus::success);
+  ASSERT_NE(front.value.get<Element>(), nullptr);
+  EXPECT_TRUE(*front.value.get<Element>() == *window);
+
+  // Another process's application element, and a window that is not one of the process's.
+  const LinuxElement other(LinuxElement::Kind::application, ObjectRef{}, 4243);
+  EXPECT_EQ(windows.count(other, "AXWindows").count, 0);
+  EXPECT_EQ(windows.read(other, focused)[0].status, AxStatus::noValue);
+  const std::string_view title[] = {"AXTitle"};
+  const LinuxElement stranger(LinuxElement::Kind::clientWindow, ObjectRef{}, 4243, kActiveWindow);
+  EXPECT_EQ(windows.read(stranger, title)[0].status, AxStatus::invalidElement);
+  EXPECT_EQ(windows.raise(stranger), AxStatus::invalidElement);
 }
 
 TEST_F(X11DesktopTest, NoSetupAnswerMeansNoDisplay) {
