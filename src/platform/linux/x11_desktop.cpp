@@ -236,7 +236,8 @@ std::vector<ProcessId> X11Desktop::resourcePids(const std::vector<xcb_window_t>&
 
 std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of) {
   if (silent_) return {};
-  // Both lists are asked for at once; the mapping order is used only without the other.
+  // Both lists are asked for at once: the stacking order gives the windows' order, the
+  // mapping order each window's managedOrder (and the order, without the other).
   const xcb_get_property_cookie_t stacking = xcb_ewmh_get_client_list_stacking(&ewmh_, screen_);
   const xcb_get_property_cookie_t mapping = xcb_ewmh_get_client_list(&ewmh_, screen_);
   if (!answered()) return {};
