@@ -1,8 +1,9 @@
 // A scripted X server on an abstract Unix socket, for tests of what the tool does with a
 // display that answers, refuses, or stops answering at a chosen point. It speaks as much of
 // the protocol as the tool's X11 side uses: the connection setup (one screen), atoms,
-// property reads (every property holds one window), and the few other requests that have
-// replies.
+// property reads (every property holds one window), the few other requests that have
+// replies, and, when asked to, the X-Resource extension's answer to which process made a
+// window.
 #pragma once
 
 #include <poll.h>
@@ -24,6 +25,10 @@ inline constexpr std::uint8_t kInternAtom = 16;
 inline constexpr std::uint8_t kGetProperty = 20;
 inline constexpr std::uint8_t kTranslateCoordinates = 40;
 inline constexpr std::uint8_t kGetInputFocus = 43;
+inline constexpr std::uint8_t kQueryExtension = 98;
+// The major opcode the server gives the X-Resource extension, and its client id query.
+inline constexpr std::uint8_t kResourceOpcode = 140;
+inline constexpr std::uint8_t kResourceQueryClientIds = 4;
 // The window every property read of an answering server holds.
 inline constexpr std::uint32_t kActiveWindow = 0x400001;
 
@@ -33,6 +38,13 @@ inline void put16(std::string& out, std::uint16_t value) {
 inline void put32(std::string& out, std::uint32_t value) {
   out.append(reinterpret_cast<const char*>(&value), 4);
 }
+
+// What the server says about the processes of its clients (X-Resource).
+struct Resources {
+  bool extension = false;     // the server has the extension
+  std::uint32_t pid = 0;      // the process it gives for every window
+  bool pidValue = true;       // false: it answers the query without a process value
+};
 
 // What the server does.
 enum class Script {
@@ -45,7 +57,8 @@ enum class Script {
 
 class ScriptedXServer {
  public:
-  explicit ScriptedXServer(Script script) : script_(script) {
+  explicit ScriptedXServer(Script script, Resources resources = {})
+      : script_(script), resources_(resources) {
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     for (int number = 7000 + ::getpid() % 1000; number < 9000; ++number) {
       sockaddr_un address{};
@@ -239,12 +252,32 @@ class ScriptedXServer {
     }
     if (in.size() < size) return false;
     const auto opcode = static_cast<std::uint8_t>(in[0]);
+    const auto minor = static_cast<std::uint8_t>(in[1]);
+    const std::string request = in.substr(0, size);
     in.erase(0, size);
     ++sequence_;
     if (!answering_) {
       ++requestsAfterStopping_;
     } else if (opcode == kInternAtom) {
       send(replyHead(sequence_, 0, 0, 0x1000u + sequence_));
+    } else if (opcode == kQueryExtension) {
+      std::uint16_t nameLength = 0;
+      std::memcpy(&nameLength, request.data() + 4, 2);
+      const bool present = resources_.extension && request.size() >= 8u + nameLength &&
+                           request.compare(8, nameLength, "X-Resource") == 0;
+      // present, major opcode, first event, first error
+      send(replyHead(sequence_, 0, 0, present ? 1u | (std::uint32_t{kResourceOpcode} << 8) : 0u));
+    } else if (opcode == kResourceOpcode && minor == kResourceQueryClientIds &&
+               request.size() >= 16) {
+      std::uint32_t client = 0;
+      std::memcpy(&client, request.data() + 8, 4);
+      // One value: the local client process (mask 2), 4 bytes; or only the client's XID.
+      std::string reply = replyHead(sequence_, 0, 4, 1);
+      put32(reply, client);
+      put32(reply, resources_.pidValue ? 2 : 1);
+      put32(reply, 4);
+      put32(reply, resources_.pidValue ? resources_.pid : client & 0xffe00000u);
+      send(reply);
     } else if (script_ == Script::stopsBeforeReply && opcode == kGetProperty) {
       answering_ = false;
     } else if (script_ == Script::stopsMidReply && opcode == kGetProperty) {
@@ -262,6 +295,7 @@ class ScriptedXServer {
   }
 
   Script script_;
+  Resources resources_;
   int listener_ = -1;
   int client_ = -1;
   int wake_[2] = {-1, -1};

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/linux/attribute_reads.h"
+#include "platform/linux/client_windows.h"
 #include "platform/linux/connections.h"
 #include "platform/linux/hit_test.h"
 #include "platform/linux/linux_element.h"
@@ -87,6 +88,7 @@ class LinuxPlatform final : public Platform {
   Workspace workspace_{connections_, cache_};
   AttributeReader reader_{cache_, workspace_};
   HitTest hitTest_{cache_, workspace_};
+  ClientWindows clientWindows_;
 };
 
 }  // namespace nevo::lin

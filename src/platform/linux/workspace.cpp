@@ -145,8 +145,10 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
                                        bool managed) {
   RunningApplication application;
   application.processIdentifier = pid;
+  // The desktop's name first, then the one the application gives itself, then the process's.
   const auto name = names_.find(pid);
-  std::string localized = name != names_.end() ? name->second : std::string();
+  std::string localized = desktopName(pid, clients).value_or(std::string());
+  if (localized.empty() && name != names_.end()) localized = name->second;
   if (localized.empty()) localized = validUtf8(processName(pid));
   if (!localized.empty()) application.localizedName = localized;
   for (const ClientWindow& client : clients) {
@@ -162,6 +164,25 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
   application.activationPolicy = managed ? kActivationPolicyRegular : kActivationPolicyAccessory;
   application.terminated = !processExists(pid);
   return application;
+}
+
+std::optional<std::string> Workspace::desktopName(ProcessId pid,
+                                                  const std::vector<ClientWindow>& clients) {
+  std::vector<const ClientWindow*> own;
+  for (const ClientWindow& client : clients) {
+    if (client.pid == pid) own.push_back(&client);
+  }
+  std::stable_sort(own.begin(), own.end(), [](const ClientWindow* a, const ClientWindow* b) {
+    return a->managedOrder < b->managedOrder;
+  });
+  if (own.empty()) return std::nullopt;
+  if (!desktopEntries_) desktopEntries_.emplace(applicationFolders(), messagesLocale());
+  for (const ClientWindow* client : own) {
+    std::optional<std::string> found = desktopEntries_->nameFor(
+        client->applicationId, client->windowClass, client->windowInstance);
+    if (found) return found;
+  }
+  return std::nullopt;
 }
 
 std::optional<RunningApplication> Workspace::frontmostApplication() {
