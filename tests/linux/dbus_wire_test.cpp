@@ -398,7 +398,7 @@ TEST(ReceivedMessage, MalformedShapesReadAsAbsent) {
   };
   const Case cases[] = {
       {"a string whose length runs past the body", "s", std::string("\x10\0\0\0ab\0", 7), "s:? !"},
-      {"a string without its closing NUL", "s", std::string("\x02\0\0\0abc", 7), "s:?"},
+      {"a string without its closing NUL", "s", std::string("\x02\0\0\0abc", 7), "s:? !"},
       {"a string holding a NUL", "s", std::string("\x03\0\0\0a\0b\0", 8), "s:?"},
       {"an array longer than the body", "au", std::string("\x40\0\0\0\1\0\0\0", 8), "[] !"},
       {"a variant of no whole type", "v",
