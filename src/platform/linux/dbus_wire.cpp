@@ -466,7 +466,6 @@ ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position
       position_(position),
       end_(end),
       signature_(signature),
-      length_(completeType(signature)),
       inArray_(inArray),
       depth_(depth),
       valid_(end <= data.size() && position <= end && depth <= kNestingLimit) {}
@@ -474,7 +473,10 @@ ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position
 char ArgReader::type() const {
   if (!valid_ || signature_.empty()) return kTypeInvalid;
   if (inArray_ && position_ >= end_) return kTypeInvalid;
-  return signature_[0];
+  const char current = signature_[0];
+  // The end of the structure or dict entry whose members are read.
+  if (current == ')' || current == '}') return kTypeInvalid;
+  return current;
 }
 
 std::optional<std::uint32_t> ArgReader::read32(std::size_t position) const {
@@ -586,8 +588,7 @@ bool ArgReader::next() {
     return position_ < end_;
   }
   signature_.remove_prefix(typeAt);
-  length_ = completeType(signature_);
-  return !signature_.empty();
+  return type() != kTypeInvalid;
 }
 
 std::optional<std::uint8_t> ArgReader::byte() const {
@@ -664,23 +665,28 @@ std::optional<std::string_view> ArgReader::signature() const {
   return text;
 }
 
+// A container's reader is given the signature from its first member on, to the end of the
+// enclosing one: it reads up to its own closing character (a structure's members) or reads
+// one type again and again (an array's elements), each member walked by skip. No type's
+// extent is measured in advance, so that reading into a value nested n deep costs n steps.
 std::optional<ArgReader> ArgReader::recurse(char containerType) const {
   const char current = type();
   if (current != containerType) return std::nullopt;
-  const std::size_t length = length_;
-  if (length == 0) return std::nullopt;
+  ++steps;
+  // An array's or a structure's type holds at least one more character.
+  if (current != kTypeVariant && signature_.size() < 2) return std::nullopt;
   switch (current) {
     case kTypeArray: {
       const std::optional<std::uint32_t> size = read32(position_);
-      const std::string_view element = signature_.substr(1, length - 1);
+      const std::string_view element = signature_.substr(1);
       const std::size_t first = alignUp(alignUp(position_, 4) + 4, alignmentOf(element[0]));
       if (!size || first > end_ || *size > end_ - first) return std::nullopt;
       return ArgReader(data_, bigEndian_, first, first + *size, element, true, depth_ + 1);
     }
     case kTypeStruct:
     case kTypeDictEntry:
-      return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_,
-                       signature_.substr(1, length - 2), false, depth_ + 1);
+      return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_, signature_.substr(1), false,
+                       depth_ + 1);
     case kTypeVariant: {
       const std::optional<std::string_view> inner = variantType(position_);
       if (!inner) return std::nullopt;

@@ -185,8 +185,9 @@ class ArgReader {
   bool bigEndian_ = false;
   std::size_t position_ = 0;
   std::size_t end_ = 0;         // end of the enclosing array's elements, or of the body
-  std::string_view signature_;  // from the current value on (for an array, one element's)
-  std::size_t length_ = 0;      // the length of the current value's type in the signature
+  // From the current value's type on, to the end of the enclosing container's (in an
+  // array: from the element's type on, read again for each element).
+  std::string_view signature_;
   bool inArray_ = false;
   std::size_t elements_ = 0;  // in an array: the elements passed so far
   int depth_ = 0;
