@@ -77,12 +77,12 @@ const std::string& deepType() {
   return type;
 }
 
-// A signal whose header holds thousands of fields of a code no one defines, each a deep
+// A signal whose header holds hundreds of fields of a code no one defines, each a deep
 // variant.
 const std::string& deepSignal() {
   static const std::string message = [] {
     Bytes fields(16);
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < 500; ++i) {
       fields.align(8);
       fields.u8(100);
       fields.signature(deepType());
@@ -191,6 +191,11 @@ constexpr int kCallsBeforeClosing = 3;
 void FakeApplication::setHostility(Hostility hostility) {
   const std::lock_guard<std::mutex> lock(mutex_);
   hostility_ = hostility;
+  if (hostility == Hostility::deepValues) {
+    // Built now, so that the first answers are not late for them.
+    (void)deepSignal();
+    (void)deepEntries();
+  }
   if (hostility != Hostility::closesOwnConnections || listener_ >= 0) return;
   const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};

@@ -43,7 +43,7 @@ enum class Hostility {
   none,
   // GetAll answers hold, after the properties, dictionary entries up to near the message
   // size limit, each a variant of the deepest nesting the bus relays; every reply follows a
-  // signal whose header holds thousands of unknown fields of such variants.
+  // signal whose header holds hundreds of unknown fields of such variants.
   deepValues,
   // Every string (names, descriptions, identifiers, texts) is 16 MiB long, after its
   // object's own text.
