@@ -140,6 +140,21 @@ TEST_F(X11DesktopTest, AnApplicationWithoutATreeHasItsClientWindows) {
   EXPECT_EQ(windows.raise(stranger), AxStatus::invalidElement);
 }
 
+// Any client may set a window's title: a title of 64 MB is read up to the length limit,
+// never whole, and still reads as longer than the longest title kept.
+TEST_F(X11DesktopTest, ATitleIsReadUpToTheLengthLimit) {
+  ScriptedXServer server(Script::longTitles);
+  use(server);
+  std::unique_ptr<X11Desktop> display = X11Desktop::connect(monotonicNow() + 5);
+  ASSERT_NE(display, nullptr);
+  const std::vector<ClientWindow> windows = display->clientWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  const std::string& title = windows[0].title;
+  EXPECT_EQ(title.substr(0, test::kLongTitleStart.size()), test::kLongTitleStart);
+  EXPECT_GT(title.size(), 4 * 4097u) << "reads as longer than 4096 characters of any width";
+  EXPECT_LE(server.largestTitleSent(), 4 * 4098u);
+}
+
 TEST_F(X11DesktopTest, NoSetupAnswerMeansNoDisplay) {
   ScriptedXServer server(Script::noSetup);
   use(server);

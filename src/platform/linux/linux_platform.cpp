@@ -275,21 +275,14 @@ void LinuxPlatform::runLoopUntil(WallTime date) {
   constexpr double kLongestWait = 86400;
   const double left = std::min(date - now(), kLongestWait);
   if (!(left > 0)) return;
-  const double end = monotonicNow() + left;
-  std::vector<pollfd> descriptors;
-  for (;;) {
-    // Serve what came in: replies still owed to earlier calls, and X events.
-    connections_.serveReceived();
-    if (display_) display_->drainEvents();
-    const double remaining = end - monotonicNow();
-    if (!(remaining > 0)) return;
-    descriptors.clear();
-    connections_.addDescriptors(descriptors);
-    if (display_ && display_->descriptor() >= 0) {
-      descriptors.push_back(pollfd{display_->descriptor(), POLLIN, 0});
-    }
-    ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::ceil(remaining * 1000)));
-  }
+  // Replies still owed to earlier calls are served, and X events, until then.
+  const int display = display_ ? display_->descriptor() : -1;
+  connections_.serveUntil(
+      display,
+      [this] {
+        if (display_) display_->drainEvents();
+      },
+      monotonicNow() + left);
 }
 
 }  // namespace lin

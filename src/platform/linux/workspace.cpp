@@ -42,30 +42,13 @@ void Workspace::attach(X11Desktop& display, std::optional<std::vector<ObjectRef>
 // Applications.
 
 bool Workspace::refreshApplications(double deadline) {
-  struct RegistryListing {
-    bool answered = false;
-    std::optional<std::vector<ObjectRef>> applications;
-  };
-  // Shared with the handlers, which may run after the wait has given up.
-  auto listed = std::make_shared<RegistryListing>();
-  if (registryListing_) {
-    listed->answered = true;
-    listed->applications = std::move(registryListing_);
-    registryListing_.reset();
-  } else {
-    if (!connections_.sendToBus(getChildrenCall(rootOf(std::string(kRegistryName))),
-                                [listed](const ReceivedMessage& reply) {
-                                  listed->answered = true;
-                                  listed->applications =
-                                      referencesReply(reply, kApplicationListingLimit);
-                                })) {
-      return false;
-    }
-    connections_.await([&] { return listed->answered; }, deadline);
-  }
-  if (!listed->applications) return false;
+  // The listing given at start-up serves the first look-up.
+  std::optional<std::vector<ObjectRef>> applications = std::move(registryListing_);
+  registryListing_.reset();
+  if (!applications) applications = connections_.listApplications(deadline);
+  if (!applications) return false;
   auto outstanding = std::make_shared<int>(0);
-  for (const ObjectRef& app : *listed->applications) {
+  for (const ObjectRef& app : *applications) {
     if (!validBusName(app.bus) || pidsByBus_.count(app.bus) != 0) continue;
     const std::string bus = app.bus;
     if (connections_.sendToBus(connectionPidCall(bus),

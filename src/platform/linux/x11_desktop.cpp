@@ -21,6 +21,9 @@ namespace {
 constexpr std::size_t kClientWindowLimit = 512;
 // Longest property value read, in 32-bit units.
 constexpr std::uint32_t kPropertyLengthLimit = 16384;
+// Longest title read, in 32-bit units: a title of 4097 characters of four bytes each still
+// reads as longer than the longest the tool keeps, and a longer one costs no more.
+constexpr std::uint32_t kTitleLengthLimit = 4098;
 // ICCCM's WM_STATE value of an iconified window, and the WM_CHANGE_STATE request for it.
 constexpr std::uint32_t kIconicState = 3;
 
@@ -56,6 +59,16 @@ std::string propertyString(xcb_get_property_reply_t* reply) {
   const std::size_t nul = text.find('\0');
   if (nul != std::string::npos) text.resize(nul);
   return text;
+}
+
+// The bytes of a property of 8-bit units and of the given type (any type when NONE).
+std::optional<std::string> propertyBytes(xcb_get_property_reply_t* reply, xcb_atom_t type) {
+  if (reply == nullptr || reply->format != 8) return std::nullopt;
+  if (type != XCB_ATOM_NONE && reply->type != type) return std::nullopt;
+  const int length = xcb_get_property_value_length(reply);
+  if (length < 0) return std::nullopt;
+  return std::string(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(length));
 }
 
 }  // namespace
@@ -307,8 +320,11 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     cookies.push_back(Cookies{
         // The process of a window read for one process is known already.
         of ? xcb_get_property_cookie_t{} : xcb_ewmh_get_wm_pid(&ewmh_, id),
-        xcb_ewmh_get_wm_name(&ewmh_, id),
-        xcb_icccm_get_wm_name(connection_, id),
+        // Titles are read up to the length limit, never whole: any client may set one.
+        xcb_get_property(connection_, 0, id, ewmh_._NET_WM_NAME, ewmh_.UTF8_STRING, 0,
+                         kTitleLengthLimit),
+        xcb_get_property(connection_, 0, id, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                         kTitleLengthLimit),
         xcb_ewmh_get_frame_extents(&ewmh_, id),
         xcb_ewmh_get_wm_state(&ewmh_, id),
         xcb_get_property(connection_, 0, id, wmStateAtom_, wmStateAtom_, 0, 2),
@@ -337,23 +353,20 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     }
     dropError(error), error = nullptr;
 
-    xcb_ewmh_get_utf8_strings_reply_t name{};
-    if (xcb_ewmh_get_wm_name_reply(&ewmh_, c.name, &name, &error)) {
-      window.title = validUtf8(std::string(name.strings, name.strings_len));
-      xcb_ewmh_get_utf8_strings_reply_wipe(&name);
-    }
+    Owned<xcb_get_property_reply_t> name(xcb_get_property_reply(connection_, c.name, &error));
     dropError(error), error = nullptr;
-    xcb_icccm_get_text_property_reply_t legacy{};
-    if (xcb_icccm_get_text_property_reply(connection_, c.legacyName, &legacy, &error)) {
-      if (window.title.empty()) {
-        const std::string raw(legacy.name, legacy.name_len);
-        window.title = legacy.encoding == ewmh_.UTF8_STRING ? validUtf8(raw)
-                       : legacy.encoding == XCB_ATOM_STRING ? latin1ToUtf8(raw)
-                                                            : std::string();
-      }
-      xcb_icccm_get_text_property_reply_wipe(&legacy);
+    if (const std::optional<std::string> raw = propertyBytes(name.get(), ewmh_.UTF8_STRING)) {
+      window.title = validUtf8(*raw);
     }
+    Owned<xcb_get_property_reply_t> legacy(
+        xcb_get_property_reply(connection_, c.legacyName, &error));
     dropError(error), error = nullptr;
+    if (const std::optional<std::string> raw = propertyBytes(legacy.get(), XCB_ATOM_NONE);
+        raw && window.title.empty()) {
+      window.title = legacy->type == ewmh_.UTF8_STRING ? validUtf8(*raw)
+                     : legacy->type == XCB_ATOM_STRING ? latin1ToUtf8(*raw)
+                                                       : std::string();
+    }
     const std::size_t nul = window.title.find('\0');
     if (nul != std::string::npos) window.title.resize(nul);
 
