@@ -8,12 +8,14 @@ packages=(
   build-essential g++ clang cmake ninja-build pkg-config
   nlohmann-json3-dev libutf8proc-dev
   # the Linux backend: AT-SPI over D-Bus, windows over X11
-  libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
   # a virtual desktop with real applications (the demo and the end-to-end tests)
   xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
   x11-utils
   # the browsers of the end-to-end tests, and the independent reading of what they show
   firefox-esr chromium python3-pyatspi
+  # applications without an accessibility tree (the end-to-end tests): a terminal, Tk
+  xterm tk
   # tests, fuzzing, benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev librapidcheck-dev libvalijson-dev
   libfuzzer-14-dev libclang-rt-14-dev python3-jsonschema libatspi2.0-dev
