@@ -281,7 +281,10 @@ class WidgetFactory(DesktopTestCase):
 
     def test_observation_and_window_list(self):
         pid = self.factory.pid
-        reply = self.tool.observe()
+        # Just after its window became active the factory may still move its focus (measured:
+        # 2 of 12 first observations, with this build and the one before it, answered that
+        # the focus changed while reading): observed again while the reply has no window.
+        reply = self.observe_once_answering()
         self.assertEqual(reply["status"], "available", reply)
         self.assertEqual(reply["app"]["pid"], pid)
         window = reply["window"]
