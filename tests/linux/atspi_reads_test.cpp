@@ -247,7 +247,8 @@ TEST(AtspiReads, GtkFoursChildrenAreNotFilteredByAShowingStateItNeverSets) {
     FakeApplication app;
     app.setToolkit(c.name, c.version);
     addWindow(app);
-    app.add("/w/p/ok", "/w/p", object(kPushButton, "OK", {10, 10, 80, 30}, stateBit(State::visible)));
+    app.add("/w/p/ok", "/w/p",
+            object(kPushButton, "OK", {10, 10, 80, 30}, stateBit(State::visible)));
     LinuxPlatform platform(app.takeLink());
     const Observed observed = observeWindow(platform);
     EXPECT_EQ(recordNamed(observed, "OK") == nullptr, c.filtered);

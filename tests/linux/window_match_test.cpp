@@ -55,7 +55,9 @@ TEST(WindowMatch, PairsByTitleAndRectangleThenByWhatIsLeft) {
        {0, std::nullopt}},
       {"no client at all", {{"Doc", a}}, {}, {std::nullopt}},
       {"frames that no client window shows (Chromium's) stay unpaired, so are not listed",
-       {{"Page - Chromium", a}, {"", ScreenRect{113, 35, 880, 88}}, {"", ScreenRect{113, 35, 880, 89}}},
+       {{"Page - Chromium", a},
+        {"", ScreenRect{113, 35, 880, 88}},
+        {"", ScreenRect{113, 35, 880, 89}}},
        {client(1, "Page - Chromium", a, aInner)},
        {0, std::nullopt, std::nullopt}},
   };

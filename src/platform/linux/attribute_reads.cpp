@@ -352,7 +352,8 @@ AttributeRead AttributeReader::windows(Batch& batch, double deadline) {
   const std::optional<std::vector<ObjectRef>> windows =
       cache_.applicationWindows(batch.object, deadline);
   if (!windows) return failure(AxStatus::cannotComplete);
-  return success(elementArray(workspace_.windowsOnDesktop(batch.object.ref.bus, *windows, deadline)));
+  return success(
+      elementArray(workspace_.windowsOnDesktop(batch.object.ref.bus, *windows, deadline)));
 }
 
 AttributeRead AttributeReader::focus(Batch& batch, Attribute attribute) {

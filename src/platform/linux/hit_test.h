@@ -14,8 +14,8 @@
 #pragma once
 
 #include <optional>
-#include <vector>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/linux/atspi_wire.h"
 #include "platform/linux/object_cache.h"

@@ -123,7 +123,8 @@ void ObjectCache::listAheadIfShowing(CachedObject& object) {
   if (!object.properties.value || object.properties.value->childCount <= 0) return;
   if (!object.states.value) return;
   const ToolkitFacts& facts = toolkit(object.ref.bus);
-  if (!hasState(*object.states.value, State::showing) && (facts.answers < 2 || facts.setsShowing())) {
+  if (!hasState(*object.states.value, State::showing) &&
+      (facts.answers < 2 || facts.setsShowing())) {
     return;
   }
   requestChildren(object);

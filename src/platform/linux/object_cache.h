@@ -168,11 +168,12 @@ class ObjectCache {
   // as the cache lives), or null when they cannot be had by the deadline.
   const Listing* listing(CachedObject& object, double deadline);
   // The children of an element that are on the screen, in the application's order: those
-  // listed whose state set has `showing` (all of them in a toolkit that does not set it). What the toolkit says is not showing (a hidden
-  // menu bar, the items of a closed menu, a preloaded page, a hidden panel) is not on the
-  // screen, nor is anything below it: the walk neither records it nor spends its visits
-  // there. A child whose state set cannot be read (it has gone) is left out; absent when
-  // the children or their state sets cannot be had by the deadline.
+  // listed whose state set has `showing` (all of them in a toolkit that does not set it).
+  // What the toolkit says is not showing (a hidden menu bar, the items of a closed menu, a
+  // preloaded page, a hidden panel) is not on the screen, nor is anything below it: the walk
+  // neither records it nor spends its visits there. A child whose state set cannot be read
+  // (it has gone) is left out; absent when the children or their state sets cannot be had
+  // by the deadline.
   std::optional<std::vector<ObjectRef>> shownChildren(CachedObject& object, double deadline);
   // The windows among an application's children: a window role, showing or iconified
   // (hidden menus and closed dialogs stay among the children). Each child's state is read

@@ -259,8 +259,8 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
 }
 
 std::vector<ObjectRef> Workspace::windowsOnDesktop(const std::string& bus,
-                                                  std::vector<ObjectRef> windows,
-                                                  double deadline) {
+                                                   std::vector<ObjectRef> windows,
+                                                   double deadline) {
   if (display_ == nullptr || windows.empty()) return windows;
   const std::optional<ProcessId> pid = pidForBus(bus);
   if (!pid) return windows;
