@@ -72,7 +72,8 @@ void readMessage(std::string_view bytes) {
   (void)lin::variantInt32Reply(*message);
   (void)lin::variantDoubleReply(*message);
   (void)lin::variantReferenceReply(*message);
-  (void)lin::accessiblePropertiesReply(*message);
+  (void)lin::variantBooleanReply(*message);
+  (void)lin::stringsReply(*message, 64);
 }
 
 }  // namespace

@@ -48,6 +48,11 @@ void FakeApplication::add(const std::string& path, const std::string& parent, Fa
   objects_[parent].children.push_back(path);
 }
 
+void FakeApplication::setToolkit(FakeToolkit toolkit) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  toolkit_ = std::move(toolkit);
+}
+
 void FakeApplication::remove(const std::string& path) {
   const std::lock_guard<std::mutex> lock(mutex_);
   objects_.erase(path);
@@ -71,8 +76,8 @@ void FakeApplication::serve() {
   char buffer[65536];
   while (!finished_) {
     pollfd descriptor{socket_, POLLIN, 0};
-    if (stopped_ || ::poll(&descriptor, 1, kServeSliceMilliseconds) <= 0) {
-      if (stopped_) std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
+    if (stopped_ || crashed_ || ::poll(&descriptor, 1, kServeSliceMilliseconds) <= 0) {
+      if (stopped_ || crashed_) std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
       continue;
     }
     const ssize_t n = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -145,15 +150,39 @@ std::string FakeApplication::answer(const std::string& bytes) {
   }
 
   const std::lock_guard<std::mutex> lock(mutex_);
-  calls_.push_back(LoggedCall{member, path,
-                              member == "Get"      ? (strings.size() > 1 ? strings[1] : "")
-                              : member == "GetAll" ? (strings.empty() ? "" : strings[0])
-                                                   : ""});
+  calls_.push_back(
+      LoggedCall{member, path, member == "Get" && strings.size() > 1 ? strings[1] : ""});
+  if (interface == "org.freedesktop.DBus.Properties" && strings.size() < 2) {
+    // What kills a Qt application: a properties call without a property (GetAll).
+    crashed_ = true;
+    return {};
+  }
   const auto found = objects_.find(path);
   if (found == objects_.end() || member == "GetApplicationBusAddress") return error();
   const FakeObject& object = found->second;
 
-  if (member == "GetRole") {
+  if (member == "GetInterfaces") {
+    std::vector<const char*> offered = {"org.a11y.atspi.Accessible"};
+    if (path == kRoot) {
+      offered.push_back("org.a11y.atspi.Application");
+      if (toolkit_.collection) offered.push_back("org.a11y.atspi.Collection");
+    } else {
+      offered.push_back("org.a11y.atspi.Component");
+    }
+    DBusMessageIter array;
+    dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "s", &array);
+    for (const char* name : offered) dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
+    dbus_message_iter_close_container(&out, &array);
+  } else if (member == "GetMatches" && !toolkit_.collection) {
+    return error();
+  } else if (member == "Get" && strings.size() == 2 && strings[0] == "org.a11y.atspi.Application") {
+    if (path != kRoot || (strings[1] != "ToolkitName" && strings[1] != "Version")) return error();
+    const char* value = strings[1] == "ToolkitName" ? toolkit_.name.c_str() : toolkit_.version.c_str();
+    appendVariant(out, DBUS_TYPE_STRING, "s", &value);
+  } else if (member == "Get" && strings.size() == 2 && strings[1] == "AccessibleId" &&
+             !toolkit_.accessibleId) {
+    return error();
+  } else if (member == "GetRole") {
     dbus_message_iter_append_basic(&out, DBUS_TYPE_UINT32, &object.role);
   } else if (member == "GetState") {
     appendStates(out, static_cast<dbus_uint32_t>(object.states & 0xffffffffu),
@@ -236,20 +265,6 @@ std::string FakeApplication::answer(const std::string& bytes) {
     } else {
       return error();
     }
-  } else if (member == "GetAll") {
-    DBusMessageIter dict;
-    dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    const char* name = object.name.c_str();
-    const char* description = object.description.c_str();
-    const char* id = object.id.c_str();
-    const char* locale = "C";
-    const auto count = static_cast<dbus_int32_t>(object.children.size());
-    appendProperty(dict, "Name", DBUS_TYPE_STRING, "s", &name);
-    appendProperty(dict, "Description", DBUS_TYPE_STRING, "s", &description);
-    appendProperty(dict, "ChildCount", DBUS_TYPE_INT32, "i", &count);
-    appendProperty(dict, "Locale", DBUS_TYPE_STRING, "s", &locale);
-    appendProperty(dict, "AccessibleId", DBUS_TYPE_STRING, "s", &id);
-    dbus_message_iter_close_container(&out, &dict);
   } else {
     return error();
   }

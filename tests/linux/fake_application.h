@@ -41,7 +41,16 @@ struct FakeObject {
 struct LoggedCall {
   std::string member;
   std::string path;
-  std::string detail;  // the property asked for by Get, the interface by GetAll
+  std::string detail;  // the property asked for by Get
+};
+
+// What the application's toolkit serves: by default GTK 3's (Collection on the root, the
+// accessible id answered); Qt's offers no Collection and refuses AccessibleId.
+struct FakeToolkit {
+  std::string name = "GTK";
+  std::string version = "3.24.38";
+  bool collection = true;
+  bool accessibleId = true;
 };
 
 class FakeApplication {
@@ -56,6 +65,10 @@ class FakeApplication {
   void add(const std::string& path, const std::string& parent, FakeObject object);
   // Removes an object (a window closed): calls on it are answered with an error.
   void remove(const std::string& path);
+  void setToolkit(FakeToolkit toolkit);
+  // Whether a call came that crashes a Qt application (Properties.GetAll): it then stops
+  // answering for good, as the application would have died.
+  bool crashed() const { return crashed_; }
   // Stops answering, or answers again (what came meanwhile included).
   void stop() { stopped_ = true; }
   void resume() { stopped_ = false; }
@@ -74,6 +87,8 @@ class FakeApplication {
   std::unique_ptr<Link> link_;
   std::atomic<bool> stopped_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<bool> crashed_{false};
+  FakeToolkit toolkit_;
   mutable std::mutex mutex_;
   std::map<std::string, FakeObject> objects_;
   std::vector<LoggedCall> calls_;

@@ -61,7 +61,7 @@ class AttributeReader {
   AttributeRead children(Batch& batch);
   AttributeRead parent(Batch& batch);
   AttributeRead windows(Batch& batch, double deadline);
-  AttributeRead focus(Batch& batch, Attribute attribute);
+  AttributeRead focus(Batch& batch, Attribute attribute, double deadline);
 
   ObjectCache& cache_;
   Workspace& workspace_;

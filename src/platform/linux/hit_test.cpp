@@ -28,11 +28,6 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
   // keeps the application busy while the descent waits.
   cache_.readAhead(*current);
   for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
-    // An element known to have no children is not asked for them.
-    if (current->properties.value && current->properties.value->childCount == 0 &&
-        current->children.state == SlotState::idle) {
-      break;
-    }
     const Listing* listed = cache_.listing(*current, deadline);
     if (listed == nullptr) break;
     const std::vector<CachedObject*>& children = listed->objects;

@@ -28,6 +28,10 @@ bool CachedObject::knownSafe() const {
   return role.value && !protectedRole(*role.value);
 }
 
+bool CachedObject::topLevel() const {
+  return listedParent != nullptr && listedParent->ref.path == kRootPath;
+}
+
 std::optional<ObjectRef> usable(ObjectRef ref, const std::string& bus) {
   if (ref.bus.empty()) ref.bus = bus;
   if (ref.null() || !validBusName(ref.bus) || !validObjectPath(ref.path)) return std::nullopt;
@@ -69,9 +73,9 @@ void ObjectCache::requestRole(CachedObject& object) {
       object, &CachedObject::role, getRoleCall(object.ref),
       [](const ReceivedMessage& reply) { return uint32Reply(reply); },
       [this](CachedObject& target) {
+        settleTopLevelRole(target);
         if (!target.readAhead || !target.knownSafe()) return;
-        requestProperties(target);
-        readValueAheadIfShown(target);
+        readTextsAheadIfShown(target);
         // Children listed before the role was known are read ahead now.
         if (target.walked && target.children.value) {
           for (CachedObject* child : target.children.value->objects) {
@@ -100,50 +104,55 @@ void ObjectCache::requestExtents(CachedObject& object) {
         return extents;
       },
       [this](CachedObject& target) {
-        if (target.readAhead && target.knownSafe()) readValueAheadIfShown(target);
+        if (target.readAhead && target.knownSafe()) readTextsAheadIfShown(target);
       });
 }
 
-void ObjectCache::readValueAheadIfShown(CachedObject& object) {
-  // The value is read with the texts, which are read only for an element with a frame on
-  // the screen: ahead of time, it is asked once the extents say there is one.
+void ObjectCache::settleTopLevelRole(CachedObject& object) {
+  if (!object.topLevel() || !object.role.value) return;
+  const std::string_view name = atspiRoleName(*object.role.value);
+  if (name == "filler" || name == "panel") object.role.value = kRoleFrame;
+}
+
+void ObjectCache::readTextsAheadIfShown(CachedObject& object) {
+  // The core reads the texts only of an element with a frame on the screen: ahead of time,
+  // they are asked once the extents say there is one.
   if (object.extents.state != SlotState::ready || !object.extents.value) return;
   const Extents& extents = *object.extents.value;
   if (extents.width <= 0 || extents.height <= 0) return;
+  if (object.name.state == SlotState::idle) requestName(object);
+  if (object.description.state == SlotState::idle) requestDescription(object);
   if (object.text.state == SlotState::idle && object.number.state == SlotState::idle &&
       object.characterCount.state == SlotState::idle) {
     requestValue(object);
   }
 }
 
-void ObjectCache::requestProperties(CachedObject& object) {
-  // The properties carry the name: never for an element that may be a password field.
+void ObjectCache::requestName(CachedObject& object) {
+  // Never for an element that may be a password field.
   if (!object.knownSafe()) {
-    object.properties.state = SlotState::failed;
-    object.properties.value.reset();
+    failNow(object.name);
     return;
   }
-  const std::string bus = object.ref.bus;
-  fill(
-      object, &CachedObject::properties, getAllPropertiesCall(object.ref, kAccessibleInterface),
-      [bus](const ReceivedMessage& reply) {
-        std::optional<AccessibleProperties> properties = accessiblePropertiesReply(reply);
-        if (properties && properties->parent) {
-          properties->parent = usable(*properties->parent, bus);
-        }
-        return properties;
-      },
-      [this](CachedObject& target) {
-        // The children follow the properties, and only when the child count says there are
-        // some: a call fewer for every leaf, which is most of a tree.
-        if (!target.walked || !target.properties.value) return;
-        if (target.properties.value->childCount > 0 && target.children.state == SlotState::idle) {
-          requestChildren(target);
-        }
-      });
+  fill(object, &CachedObject::name, getPropertyCall(object.ref, kAccessibleInterface, "Name"),
+       [](const ReceivedMessage& reply) { return variantStringReply(reply); });
+}
+
+void ObjectCache::requestDescription(CachedObject& object) {
+  if (!object.knownSafe()) {
+    failNow(object.description);
+    return;
+  }
+  fill(object, &CachedObject::description,
+       getPropertyCall(object.ref, kAccessibleInterface, "Description"),
+       [](const ReceivedMessage& reply) { return variantStringReply(reply); });
 }
 
 void ObjectCache::requestIdentifier(CachedObject& object) {
+  if (!toolkits_.facts(object.ref.bus).servesAccessibleId()) {
+    failNow(object.identifier);
+    return;
+  }
   fill(object, &CachedObject::identifier,
        getPropertyCall(object.ref, kAccessibleInterface, "AccessibleId"),
        [](const ReceivedMessage& reply) { return variantStringReply(reply); });
@@ -231,6 +240,7 @@ void ObjectCache::requestChildren(CachedObject& object) {
           CachedObject& child = this->object(ref);
           listing.objects.push_back(&child);
           child.listedParent = &target;
+          settleTopLevelRole(child);
           if (target.walked && safe) readAhead(child);
         }
       });
@@ -251,21 +261,24 @@ void ObjectCache::readAhead(CachedObject& object) {
   object.readAhead = true;
   object.walked = true;
   ++readAheadCount_;
-  // What decides protection, the frame and qualification; the texts follow once the role
-  // is known not to be a password field (requestRole).
+  // What decides protection, the frame and qualification, and the children; the texts
+  // follow once the role is known not to be a password field (requestRole) and the extents
+  // show the element (requestExtents).
   if (object.role.state == SlotState::idle) {
     requestRole(object);
   } else if (object.knownSafe()) {
-    if (object.properties.state == SlotState::idle) {
-      requestProperties(object);
-    } else if (object.properties.value && object.properties.value->childCount > 0 &&
-               object.children.state == SlotState::idle) {
-      requestChildren(object);
-    }
-    readValueAheadIfShown(object);
+    readTextsAheadIfShown(object);
   }
   if (object.states.state == SlotState::idle) requestStates(object);
   if (object.extents.state == SlotState::idle) requestExtents(object);
+  if (object.identifier.state == SlotState::idle) requestIdentifier(object);
+  if (object.children.state == SlotState::idle) {
+    requestChildren(object);
+  } else if (object.children.value && object.knownSafe()) {
+    for (CachedObject* child : object.children.value->objects) {
+      if (child != nullptr) readAhead(*child);
+    }
+  }
 }
 
 const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
@@ -298,6 +311,7 @@ std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObje
   std::vector<ObjectRef> windows;
   for (const CachedObject* child : children) {
     if (child == nullptr) continue;
+    // (A top-level with a container's role has been given a window's: settleTopLevelRole.)
     if (!child->role.value || !windowRole(*child->role.value) || !child->states.value) continue;
     const StateSet states = *child->states.value;
     if (hasState(states, State::showing) || hasState(states, State::iconified)) {
@@ -305,6 +319,67 @@ std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObje
     }
   }
   return windows;
+}
+
+std::optional<std::optional<ObjectRef>> ObjectCache::activeWindow(CachedObject& root,
+                                                                  double deadline) {
+  const std::optional<std::vector<ObjectRef>> windows = applicationWindows(root, deadline);
+  if (!windows) return std::nullopt;
+  for (const ObjectRef& ref : *windows) {
+    const CachedObject& window = object(ref);
+    if (window.states.value && hasState(*window.states.value, State::active)) return ref;
+  }
+  return std::optional<ObjectRef>();
+}
+
+std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(CachedObject& root,
+                                                                    double deadline) {
+  const std::optional<std::optional<ObjectRef>> window = activeWindow(root, deadline);
+  if (!window || !*window) return window;
+  // Level by level: every listing of a level, then every state of the next, each sent
+  // together, so that a level costs about two round trips.
+  std::vector<CachedObject*> level{&object(**window)};
+  std::size_t read = 0;
+  while (!level.empty() && read < kFocusSearchLimit) {
+    for (CachedObject* at : level) {
+      if (stale(at->children, 0)) requestChildren(*at);
+    }
+    if (!connections_.await(
+            [&] {
+              return std::none_of(level.begin(), level.end(),
+                                  [](const CachedObject* at) { return pending(at->children); });
+            },
+            deadline)) {
+      return std::nullopt;
+    }
+    std::vector<CachedObject*> next;
+    for (CachedObject* at : level) {
+      if (!at->children.value) continue;
+      for (CachedObject* child : at->children.value->objects) {
+        if (child == nullptr || read >= kFocusSearchLimit) continue;
+        ++read;
+        if (!pending(child->states)) requestStates(*child);
+        next.push_back(child);
+      }
+    }
+    if (!connections_.await(
+            [&] {
+              return std::none_of(next.begin(), next.end(),
+                                  [](const CachedObject* at) { return pending(at->states); });
+            },
+            deadline)) {
+      return std::nullopt;
+    }
+    level.clear();
+    for (CachedObject* child : next) {
+      if (!child->states.value) continue;
+      const StateSet states = *child->states.value;
+      if (hasState(states, State::focused)) return child->ref;
+      // The focused element is shown, and so is every element above it.
+      if (hasState(states, State::showing)) level.push_back(child);
+    }
+  }
+  return std::optional<ObjectRef>();
 }
 
 }  // namespace nevo::lin

@@ -224,9 +224,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
                                                          bool reread, double deadline) {
   for (const ObjectRef& ref : windows) {
     CachedObject& window = cache_.object(ref);
-    if (!pending(window.properties) && (reread || !window.properties.value)) {
-      cache_.requestProperties(window);
-    }
+    if (!pending(window.name) && (reread || !window.name.value)) cache_.requestName(window);
     if (!pending(window.extents) && (reread || !window.extents.value)) {
       cache_.requestExtents(window);
     }
@@ -235,7 +233,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
       [&] {
         return std::none_of(windows.begin(), windows.end(), [&](const ObjectRef& ref) {
           const CachedObject& window = cache_.object(ref);
-          return pending(window.properties) || pending(window.extents);
+          return pending(window.name) || pending(window.extents);
         });
       },
       deadline);
@@ -244,7 +242,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
   for (const ObjectRef& ref : windows) {
     const CachedObject& window = cache_.object(ref);
     AccessibleWindow entry;
-    if (window.properties.value) entry.title = window.properties.value->name;
+    if (window.name.value) entry.title = *window.name.value;
     if (window.extents.value) {
       const Extents& x = *window.extents.value;
       entry.frame = ScreenRect{double(x.x), double(x.y), double(x.width), double(x.height)};
