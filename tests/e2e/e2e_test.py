@@ -528,6 +528,31 @@ class UnreachableAccessibility(DesktopTestCase):
             self.assertDenied(env)
 
 
+class AccessibilitySwitchedOff(DesktopTestCase):
+    """The desktop's accessibility switch (org.a11y.Status IsEnabled) is what the
+    accessibility permission is elsewhere: while it is off, every command answers with its
+    permission-denied line, although GTK 3 exposes its tree all the same; the tool never
+    switches it on."""
+
+    accessibility = False
+
+    @classmethod
+    def start_applications(cls):
+        cls.app = TestApp(cls.desktop, scene="pair", prefix="Beta")
+
+    def test_each_command_is_denied_until_the_user_switches_it_on(self):
+        entry = dict(ENTRY, pid=self.app.pid, id=f"{self.app.pid}:0")
+        self.assertIs(self.desktop.accessibility_enabled(), False)
+        for arguments, stdin, denied in [((), None, DENIED_OBSERVATION),
+                                         (("--windows",), None, DENIED_WINDOWS),
+                                         (("--focus",), json.dumps(entry), DENIED_FOCUS)]:
+            run = self.tool.run(*arguments, stdin=stdin)
+            self.assertEqual(run.line, denied, run.describe())
+        self.assertIs(self.desktop.accessibility_enabled(), False, "the tool left it off")
+        self.desktop.set_accessibility(True)
+        self.assertEqual(self.tool.windows()["status"], "available")
+
+
 def stop_on_signals():
     """SIGTERM, SIGINT or SIGHUP ends the run at once: every live desktop is stopped and the
     process exits with 128 + the signal's number. (Raised as SystemExit in the middle of a

@@ -90,7 +90,12 @@ class Tool:
         self.runs = []
 
     def run(self, *arguments, stdin=None, env=None, during=None):
-        """Runs the tool to its end; `during`, if given, is called once it has started."""
+        """Runs the tool to its end; `during`, if given, is called once it has started.
+        Every process of the desktop that was alive before the command (each application,
+        stopped ones included) must be alive after it."""
+        desktop = getattr(self.test, "desktop", None)
+        processes = list(getattr(desktop, "_processes", []))
+        alive_before = [(name, p) for name, p in processes if p.poll() is None]
         started = time.monotonic()
         read_end, write_end = os.pipe()
         try:
@@ -123,6 +128,9 @@ class Tool:
         run = Run(list(arguments), stdin, completed, time.monotonic() - started)
         self.runs.append(run)
         self.check(run)
+        died = [f"{name} (pid {p.pid}, status {p.returncode})"
+                for name, p in alive_before if p.poll() is not None]
+        self.test.assertEqual(died, [], "died during the command: " + run.describe())
         return run
 
     def check(self, run):
@@ -215,10 +223,12 @@ class DesktopTestCase(unittest.TestCase):
     that cannot start fails every test of the class with the reason."""
 
     desktop = None
+    # The desktop's accessibility switch, on as a user who uses NEVO has it.
+    accessibility = True
 
     @classmethod
     def setUpClass(cls):
-        cls.desktop = Desktop()
+        cls.desktop = Desktop(accessibility=cls.accessibility)
         try:
             cls.desktop.start()
         except DesktopError as error:
