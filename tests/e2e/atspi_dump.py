@@ -11,7 +11,8 @@ extents (as the toolkit reports them, in screen coordinates) have a size and mee
 screen are listed, unless --all is given. GTK 4.8 sets "showing" on its windows only and
 "visible" on their elements: below a showing window, "visible" counts as showing. GTK 4.8
 also gives its extents relative to the window, whatever coordinates are asked for; they
-are printed as given. "window" is the name of the top-level the element lies in. Run it
+are printed as given. Below an element that is not showing nothing is listed (Qt calls
+the controls of a minimized window showing). "window" is the name of the top-level the element lies in. Run it
 in the desktop's environment (DISPLAY, DBUS_SESSION_BUS_ADDRESS).
 
 It reads every element with the single-property reads and methods that every toolkit
@@ -90,7 +91,7 @@ def dump_application(application, screen, everything, max_depth):
         if everything or (showing and _on_screen(extents, screen)):
             elements.append({"path": path, "depth": depth, "window": window, "role": role,
                              "name": name, "states": states, "extents": extents})
-        if depth < max_depth:
+        if depth < max_depth and (everything or showing):
             for i in reversed(range(count)):
                 try:
                     child = accessible.getChildAtIndex(i)
