@@ -54,6 +54,10 @@ TEST(WindowMatch, PairsByTitleAndRectangleThenByWhatIsLeft) {
        {client(1, "Doc", a, aInner)},
        {0, std::nullopt}},
       {"no client at all", {{"Doc", a}}, {}, {std::nullopt}},
+      {"extents relative to the window, same title twice: the client's size decides",
+       {{"Same", ScreenRect{0, 0, 400, 276}}, {"Same", ScreenRect{0, 0, 800, 576}}},
+       {client(1, "Same", a, aInner), client(2, "Same", b, bInner)},
+       {1, 0}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);

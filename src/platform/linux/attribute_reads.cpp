@@ -60,6 +60,7 @@ struct FocusSearch {
 
 struct AttributeReader::Batch {
   CachedObject& object;
+  double deadline;
   // The role as known when the batch was sent; the texts are asked only when it is safe.
   std::optional<std::uint32_t> role;
   bool safe = false;
@@ -96,7 +97,7 @@ std::vector<AttributeRead> AttributeReader::read(CachedObject& object, Attribute
   if (wantsFocus) cache_.toolkits().awaitFacts(object.ref.bus, deadline);
   if (wantsTexts) cache_.connections().await([&] { return !pending(object.role); }, deadline);
 
-  Batch batch{object, object.role.value, object.knownSafe()};
+  Batch batch{object, deadline, object.role.value, object.knownSafe()};
   for (const Attribute attribute : attributes) request(batch, attribute);
   cache_.connections().await([&] { return batch.answered(); }, deadline);
 
@@ -253,6 +254,15 @@ AttributeRead AttributeReader::subrole(Batch& batch) {
   return success(std::string(axSubrole(*role)));
 }
 
+Workspace::Origin AttributeReader::originOfWindowAbove(CachedObject& object, double deadline) {
+  CachedObject* top = &object;
+  for (int depth = 0; top != nullptr && !top->topLevel() && depth < kAncestorLimit; ++depth) {
+    top = top->listedParent;
+  }
+  if (top == nullptr || !top->topLevel()) return {};
+  return workspace_.originOf(*top, deadline);
+}
+
 AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   CachedObject& object = batch.object;
   const bool position = attribute == Attribute::position;
@@ -260,7 +270,11 @@ AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   const Extents* extents = take(object.extents, bit);
   markFailedRead(object.extents, bit);
   if (extents == nullptr) return failure(failureOf(object.extents.state));
-  if (position) return success(PointValue{double(extents->x), double(extents->y)});
+  if (position) {
+    // Coordinates relative to the element's top-level window are made the screen's.
+    const Workspace::Origin origin = originOfWindowAbove(object, batch.deadline);
+    return success(PointValue{double(extents->x) + origin.x, double(extents->y) + origin.y});
+  }
   return success(SizeValue{double(extents->width), double(extents->height)});
 }
 

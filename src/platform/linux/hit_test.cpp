@@ -24,6 +24,10 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
   if (!known->second) return {HitTestResult::Outcome::unanswered, {}};
 
   CachedObject* current = &cache_.object(*known->second);
+  // In the window's own coordinates where its toolkit gives them relative to it.
+  const Workspace::Origin origin = workspace_.originOf(*current, deadline);
+  x -= origin.x;
+  y -= origin.y;
   // The window a hit test lands in is the one the walk reads: reading it ahead from here
   // keeps the application busy while the descent waits.
   cache_.readAhead(*current);

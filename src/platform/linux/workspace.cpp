@@ -307,4 +307,26 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   return same[*pairs[index]];
 }
 
+Workspace::Origin Workspace::originOf(CachedObject& window, double deadline) {
+  if (const auto known = origins_.find(window.ref); known != origins_.end()) return known->second;
+  if (window.extents.state == SlotState::idle) cache_.requestExtents(window);
+  connections_.await([&] { return !pending(window.extents); }, deadline);
+  if (pending(window.extents)) return {};  // decided when the extents come
+  Origin origin;
+  const std::optional<Extents>& extents = window.extents.value;
+  if (extents && extents->x == 0 && extents->y == 0) {
+    const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+    if (!client) return {};  // decided once it can be paired
+    // The size tells a window really at (0, 0) whose toolkit counts its decorations in
+    // (its extents are the frame's) from one whose extents are its client window's.
+    if (double(extents->width) == client->client.width &&
+        double(extents->height) == client->client.height) {
+      origin = Origin{static_cast<std::int32_t>(client->client.x),
+                      static_cast<std::int32_t>(client->client.y)};
+    }
+  }
+  origins_[window.ref] = origin;
+  return origin;
+}
+
 }  // namespace nevo::lin
