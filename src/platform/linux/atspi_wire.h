@@ -75,6 +75,7 @@ enum class State : unsigned {
   multiLine = 17,
   pressed = 20,
   selected = 23,
+  sensitive = 24,
   showing = 25,
   visible = 30,
 };

@@ -285,7 +285,11 @@ AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
   const StateSet* states = take(object.states, bit);
   markFailedRead(object.states, bit);
   if (states == nullptr) return failure(failureOf(object.states.state));
-  return success(hasState(*states, enabled ? State::enabled : State::iconified));
+  // GTK 4.8 sets `sensitive` alone on what the user can use; GTK 3 and Qt set both.
+  if (enabled) {
+    return success(hasState(*states, State::enabled) || hasState(*states, State::sensitive));
+  }
+  return success(hasState(*states, State::iconified));
 }
 
 AttributeRead AttributeReader::identifier(Batch& batch) {
