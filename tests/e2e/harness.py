@@ -25,6 +25,9 @@ TEST_APP = None
 
 # The test application's password text: no output of any command may hold it.
 PASSWORD_TEXT = "hunter2-e2e"
+# The test application built with the other toolkits (e2e_test.py's --gtk4-app, --qt5-app,
+# --qt6-app).
+TOOLKIT_APPS = {}
 
 DENIED = "需要为 NEVO 开启辅助功能权限。"
 DENIED_OBSERVATION = '{"elements":[],"reason":"%s","status":"denied"}\n' % DENIED
@@ -170,11 +173,13 @@ class TestApp:
     """The test application (tests/e2e/app), started on a desktop; `command` sends one of its
     line commands and returns the answer after "ok"."""
 
-    def __init__(self, desktop, scene="full", prefix="NEVO E2E"):
+    def __init__(self, desktop, scene="full", prefix="NEVO E2E", program=None):
         self.desktop = desktop
         self.prefix = prefix
-        self.process = desktop.spawn([TEST_APP, "--scene", scene, "--prefix", prefix],
-                                     name=f"test-app-{prefix.replace(' ', '-')}",
+        # GTK 4 with GL under Xvfb may never draw, and so never register: the cairo renderer.
+        env = dict(desktop.env, GSK_RENDERER="cairo")
+        self.process = desktop.spawn([program or TEST_APP, "--scene", scene, "--prefix", prefix],
+                                     name=f"test-app-{prefix.replace(' ', '-')}", env=env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.pid = self.process.pid
         ready = self._answer(desktop_module.START_SECONDS)
