@@ -270,6 +270,14 @@ AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   const Extents* extents = take(object.extents, bit);
   markFailedRead(object.extents, bit);
   if (extents == nullptr) return failure(failureOf(object.extents.state));
+  if (object.topLevel() && *extents == Extents{}) {
+    // A window with empty extents (GTK 4 minimized) has the frame X11 gives its window.
+    if (const std::optional<ScreenRect> shown =
+            workspace_.frameOfEmptyWindow(object, batch.deadline)) {
+      if (position) return success(PointValue{shown->x, shown->y});
+      return success(SizeValue{shown->width, shown->height});
+    }
+  }
   if (position) {
     // Coordinates relative to the element's top-level window are made the screen's.
     const Workspace::Origin origin = originOfWindowAbove(object, batch.deadline);
@@ -289,7 +297,15 @@ AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
   if (enabled) {
     return success(hasState(*states, State::enabled) || hasState(*states, State::sensitive));
   }
-  return success(hasState(*states, State::iconified));
+  if (hasState(*states, State::iconified)) return success(true);
+  // Toolkits that do not set the state on a minimized window: X11 tells.
+  if (object.topLevel() && cache_.toolkits().facts(object.ref.bus).known() &&
+      !cache_.toolkits().facts(object.ref.bus).setsIconified()) {
+    if (const std::optional<bool> hidden = workspace_.clientHidden(object, batch.deadline)) {
+      return success(*hidden);
+    }
+  }
+  return success(false);
 }
 
 AttributeRead AttributeReader::identifier(Batch& batch) {

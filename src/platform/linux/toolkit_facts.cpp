@@ -13,6 +13,10 @@ bool ToolkitFacts::offersCollection() const {
   return offers(kCollectionInterface);
 }
 
+bool ToolkitFacts::setsIconified() const {
+  return name == "GTK" && version.rfind("3.", 0) == 0;
+}
+
 void Toolkits::request(const std::string& bus) {
   if (facts_.count(bus) != 0) return;
   // Shared with the handlers, which may run after a wait has given up.

@@ -13,6 +13,7 @@
 //   `Application` only, so the focus is found by reading states.
 // - Qt answers `AccessibleId` with an error (and a warning on its standard error): it is
 //   not asked of Qt's objects.
+// - GTK 3 sets `iconified` on a minimized window; GTK 4.8 and Qt do not.
 // - Every toolkit serves the Accessible methods and single-property `Get`; no toolkit is
 //   ever sent `GetAll` (Qt 5 and Qt 6 crash on it), there is no writer for it.
 #pragma once
@@ -41,6 +42,10 @@ struct ToolkitFacts {
   bool offers(std::string_view interface) const;
   // Whether the application's tree can be searched in one call (Collection on the root).
   bool offersCollection() const;
+  // Whether a minimized window carries the `iconified` state: GTK 3's does; GTK 4.8's and
+  // Qt's do not (Qt even calls the controls of a minimized window showing), so theirs are
+  // asked of X11.
+  bool setsIconified() const;
   // Whether objects are asked for their `AccessibleId`: unless the root refused it.
   bool servesAccessibleId() const { return !known() || accessibleIdAnswered; }
 };

@@ -325,8 +325,22 @@ Workspace::Origin Workspace::originOf(CachedObject& window, double deadline) {
                       static_cast<std::int32_t>(client->client.y)};
     }
   }
+  // An empty window (minimized in GTK 4) tells nothing yet: decided when it is shown.
+  if (extents && extents->width == 0 && extents->height == 0) return origin;
   origins_[window.ref] = origin;
   return origin;
+}
+
+std::optional<ScreenRect> Workspace::frameOfEmptyWindow(CachedObject& window, double deadline) {
+  const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+  if (!client) return std::nullopt;
+  return client->client;
+}
+
+std::optional<bool> Workspace::clientHidden(CachedObject& window, double deadline) {
+  const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+  if (!client) return std::nullopt;
+  return client->hidden;
 }
 
 }  // namespace nevo::lin

@@ -65,6 +65,12 @@ class Workspace {
     std::int32_t y = 0;
   };
   Origin originOf(CachedObject& window, double deadline);
+  // The frame of a top-level window whose own extents are empty at (0, 0) (GTK 4's
+  // minimized windows): its client window's, read afresh; absent when it has none.
+  std::optional<ScreenRect> frameOfEmptyWindow(CachedObject& window, double deadline);
+  // Whether the client window that shows a top-level window is iconified, read afresh (for
+  // toolkits that do not set the `iconified` state); absent when it cannot be paired.
+  std::optional<bool> clientHidden(CachedObject& window, double deadline);
   // The client windows, bottom to top, as they were the first time a hit test asked: read
   // once per run (the other operations read them afresh).
   const std::vector<ClientWindow>& windowsForHitTests();
