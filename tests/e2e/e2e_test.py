@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The real binary on a private virtual desktop with real GTK 3 applications.
 
-    e2e_test.py --binary PATH --app PATH [unittest arguments, e.g. a class name]
+    e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] [--app-qt6 PATH]
+                [unittest arguments, e.g. a class name]
+
+--app is the GTK 3 test application, --app-TOOLKIT those of the other toolkits
+(tests/e2e/app).
 
 Each test class starts one desktop and its applications, runs its tests in order on them
 and tears everything down. A desktop that cannot start fails the tests with the reason.
@@ -557,10 +561,14 @@ def main():
             harness.BINARY = os.path.abspath(arguments.pop(0))
         elif argument == "--app":
             harness.TEST_APP = os.path.abspath(arguments.pop(0))
+            harness.TEST_APPS["gtk3"] = harness.TEST_APP
+        elif argument.startswith("--app-") and argument[len("--app-"):] in harness.TOOLKITS:
+            harness.TEST_APPS[argument[len("--app-"):]] = os.path.abspath(arguments.pop(0))
         else:
             rest.append(argument)
     if not harness.BINARY or not harness.TEST_APP:
-        sys.exit("usage: e2e_test.py --binary PATH --app PATH [unittest arguments]")
+        sys.exit("usage: e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] "
+                 "[--app-qt6 PATH] [unittest arguments]")
     stop_on_signals()
     started = time.monotonic()
     program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)

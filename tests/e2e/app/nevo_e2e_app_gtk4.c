@@ -118,7 +118,7 @@ static GtkWidget* findWindow(const char* name) {
 
 static GtkWidget* findWidget(const char* name) {
   for (int i = 0; i < widgetCount; ++i) {
-    if (strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
+    if (widgets[i].widget != NULL && strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
   }
   return NULL;
 }
@@ -139,6 +139,10 @@ static void forgetWindow(GtkWidget* window, gpointer unused) {
   for (int i = 0; i < windowCount; ++i) {
     if (windows[i].window == window) windows[i].window = NULL;
   }
+}
+
+/* Before a window is destroyed: its controls are forgotten (by "destroy" they are gone). */
+static void forgetWidgetsOf(GtkWidget* window) {
   for (int i = 0; i < widgetCount; ++i) {
     if (widgets[i].widget != NULL && gtk_widget_get_root(widgets[i].widget) == GTK_ROOT(window))
       widgets[i].widget = NULL;
@@ -180,8 +184,11 @@ static gboolean iconified(GtkWidget* window) {
   return xid != 0 && nevoX11WmState(xdisplay(), xid) == IconicState;
 }
 
+/* Active, and shown in full: a window restored from its icon is active before openbox has
+ * finished drawing its frame grow back. */
 static gboolean active(GtkWidget* window) {
-  return nevoX11Active(xdisplay(), xidOf(window)) && gtk_window_is_active(GTK_WINDOW(window));
+  return nevoX11Active(xdisplay(), xidOf(window)) && gtk_window_is_active(GTK_WINDOW(window)) &&
+         mappedNormally(window) && nevoX11FrameHoldsClient(xdisplay(), xidOf(window));
 }
 
 static void moveTo(GtkWidget* window, int x, int y) { nevoX11Move(xdisplay(), xidOf(window), x, y); }
@@ -329,6 +336,7 @@ static void runCommand(char* line) {
     waitFor(kFocused, window, widget);
   } else if (strcmp(verb, "close") == 0) {
     pending.xid = xidOf(window);
+    forgetWidgetsOf(window);
     gtk_window_destroy(GTK_WINDOW(window));
     waitFor(kClosed, NULL, NULL);
   } else {

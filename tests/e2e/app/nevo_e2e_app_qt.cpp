@@ -163,8 +163,11 @@ bool mappedNormally(QWidget* window) {
 
 bool iconified(QWidget* window) { return nevoX11WmState(display, xidOf(window)) == IconicState; }
 
+// Active, and shown in full: a window restored from its icon is active before openbox has
+// finished drawing its frame grow back.
 bool active(QWidget* window) {
-  return nevoX11Active(display, xidOf(window)) && QApplication::activeWindow() == window;
+  return nevoX11Active(display, xidOf(window)) && QApplication::activeWindow() == window &&
+         mappedNormally(window) && nevoX11FrameHoldsClient(display, xidOf(window));
 }
 
 // The widget's frame in root coordinates: the rectangle Qt's accessibility describes (the
@@ -520,6 +523,7 @@ void advanceStartup() {
 int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("nevo-e2e-app-qt%1").arg(QT_VERSION_MAJOR));
   QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);  // it ends on "quit" or when its input ends
   if (QGuiApplication::platformName() != QLatin1String("xcb")) {
     std::fprintf(stderr, "nevo_e2e_app_qt needs Qt's xcb platform (QT_QPA_PLATFORM=xcb)\n");
     return 2;

@@ -67,6 +67,17 @@ static inline int nevoX11ToRoot(Display* display, Window window, int x, int y, i
                                &child);
 }
 
+/* Whether the window manager's frame holds the whole client window: not so while openbox
+ * animates a window's iconifying or restoring, when the frame shrinks or grows. */
+static inline int nevoX11FrameHoldsClient(Display* display, Window window) {
+  int x = 0, y = 0, width = 0, height = 0, frameX = 0, frameY = 0, frameWidth = 0,
+      frameHeight = 0;
+  return nevoX11Rectangle(display, window, &x, &y, &width, &height) &&
+         nevoX11FrameRectangle(display, window, &frameX, &frameY, &frameWidth, &frameHeight) &&
+         frameX <= x && frameY <= y && x + width <= frameX + frameWidth &&
+         y + height <= frameY + frameHeight;
+}
+
 /* Whether the window is viewable: mapped, and every ancestor too. */
 static inline int nevoX11Viewable(Display* display, Window window) {
   XWindowAttributes attributes;
