@@ -164,9 +164,9 @@ class Tool:
 def toolkit_env(desktop, toolkit):
     """The environment in which an application of `toolkit` ("gtk3", "gtk4", "qt5", "qt6")
     starts on the desktop as it does in a user's X11 session: it finds the accessibility bus
-    through the session bus (Qt 6.4 exposes nothing when AT_SPI_BUS_ADDRESS is set), GTK 4
-    on its X11 backend with the cairo renderer (with GL on Xvfb it may never draw a window,
-    and a window never drawn is never registered), Qt on its xcb platform."""
+    through the session bus (Qt 6.4 exposes nothing when AT_SPI_BUS_ADDRESS is set), GTK on
+    its X11 backend, GTK 4 with its cairo renderer (Xvfb has no GPU for its GL renderer), Qt
+    on its xcb platform."""
     env = dict(desktop.env)
     env.pop("AT_SPI_BUS_ADDRESS", None)
     if toolkit in ("gtk3", "gtk4"):

@@ -32,8 +32,8 @@
  * - The password entry is a GtkPasswordEntry, GTK 4's own; its text is the same.
  * - The deep branch nests GtkBoxes as the GTK 3 scene does; GTK 4 exposes each as a "panel"
  *   (GTK 3 as a "filler").
- * Run it with GSK_RENDERER=cairo on Xvfb: the GL renderer may never draw there, and a window
- * that is never drawn is never registered with the accessibility bus. */
+ * The tests start it with GSK_RENDERER=cairo, which draws without GL: Xvfb has no GPU, and
+ * GTK 4's GL renderer there is at the mercy of a software rasterizer. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <gdk/x11/gdkx.h>
