@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The real binary on a private virtual desktop with real GTK 3 applications.
 
-    e2e_test.py --binary PATH --app PATH [unittest arguments, e.g. a class name]
+    e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] [--app-qt6 PATH]
+                [unittest arguments, e.g. a class name]
+
+--app is the GTK 3 test application, --app-TOOLKIT those of the other toolkits
+(tests/e2e/app).
 
 Each test class starts one desktop and its applications, runs its tests in order on them
 and tears everything down. A desktop that cannot start fails the tests with the reason.
@@ -538,7 +542,7 @@ class ToolkitApplication(DesktopTestCase):
     @classmethod
     def start_applications(cls):
         cls.other = TestApp(cls.desktop, scene="pair", prefix="Beta")
-        cls.app = TestApp(cls.desktop, program=harness.TOOLKIT_APPS[cls.toolkit])
+        cls.app = TestApp(cls.desktop, toolkit=cls.toolkit)
 
     def test_1_observation(self):
         self.app.command("raise main")
@@ -621,7 +625,7 @@ class Gtk4WidgetFactory(DesktopTestCase):
     def start_applications(cls):
         cls.other = TestApp(cls.desktop, scene="pair", prefix="Beta")
         cls.factory = cls.desktop.spawn(["gtk4-widget-factory"], name="gtk4-widget-factory",
-                                        env=dict(cls.desktop.env, GSK_RENDERER="cairo"))
+                                        env=harness.toolkit_env(cls.desktop, "gtk4"))
         cls.desktop.wait_registered(cls.factory.pid, "gtk4-widget-factory")
         cls.desktop.wait_active(cls.factory.pid, "gtk4-widget-factory")
 
@@ -658,6 +662,9 @@ class AccessibilitySwitchedOff(DesktopTestCase):
     @classmethod
     def start_applications(cls):
         cls.app = TestApp(cls.desktop, scene="pair", prefix="Beta")
+        # Qt exposes nothing while the switch is off: it never registers.
+        cls.qt = TestApp(cls.desktop, scene="pair", prefix="Gamma", toolkit="qt5",
+                         registered=False)
 
     def test_each_command_is_denied_until_the_user_switches_it_on(self):
         entry = dict(ENTRY, pid=self.app.pid, id=f"{self.app.pid}:0")
@@ -701,12 +708,14 @@ def main():
             harness.BINARY = os.path.abspath(arguments.pop(0))
         elif argument == "--app":
             harness.TEST_APP = os.path.abspath(arguments.pop(0))
-        elif argument in ("--gtk4-app", "--qt5-app", "--qt6-app"):
-            harness.TOOLKIT_APPS[argument[2:-4]] = os.path.abspath(arguments.pop(0))
+            harness.TEST_APPS["gtk3"] = harness.TEST_APP
+        elif argument.startswith("--app-") and argument[len("--app-"):] in harness.TOOLKITS:
+            harness.TEST_APPS[argument[len("--app-"):]] = os.path.abspath(arguments.pop(0))
         else:
             rest.append(argument)
     if not harness.BINARY or not harness.TEST_APP:
-        sys.exit("usage: e2e_test.py --binary PATH --app PATH [unittest arguments]")
+        sys.exit("usage: e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] "
+                 "[--app-qt6 PATH] [unittest arguments]")
     stop_on_signals()
     started = time.monotonic()
     program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)

@@ -22,16 +22,18 @@
  *   quit
  *
  * Where it differs from the GTK 3 scene, because GTK 4 cannot do it itself:
- * - GTK 4 places no window: each is moved by the X server's configure request on its
- *   surface's X window once it is mapped, and every position (frame, where, the waits) is
+ * - GTK 4 places no window: once mapped, each is moved by a configure request on its
+ *   surface's X window (GDK's X11 backend is required), and every position (frame, where, the waits) is
  *   read from the X server, not from GTK, which keeps none.
  * - The cover's "keep above" and "takes no focus" are set through X (_NET_WM_STATE_ABOVE,
  *   WM_HINTS) once it is mapped: GTK 4 has neither.
+ * - "where" gives a control's content box (inside its padding and border), the box GTK 4's
+ *   accessibility describes, where GTK 3's gives the allocation.
  * - The password entry is a GtkPasswordEntry, GTK 4's own; its text is the same.
- * - The deep branch nests GtkBoxes as the GTK 3 scene does; GTK 4 gives each an accessible
- *   of its own (role "panel"), like GTK 3.
- * Run it with GSK_RENDERER=cairo on Xvfb: the GL renderer may never draw there, and a window
- * that is never drawn is never registered with the accessibility bus. */
+ * - The deep branch nests GtkBoxes as the GTK 3 scene does; GTK 4 exposes each as a "panel"
+ *   (GTK 3 as a "filler").
+ * The tests start it with GSK_RENDERER=cairo, which draws without GL: Xvfb has no GPU, and
+ * GTK 4's GL renderer there is at the mercy of a software rasterizer. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <gdk/x11/gdkx.h>
@@ -53,9 +55,8 @@ static const char kPasswordText[] = "hunter2-e2e";
 typedef struct {
   const char* name;
   GtkWidget* window;
-  int x, y;            /* where it belongs */
-  gint64 movedAt;      /* when it was last asked to go there (start-up) */
-  int width, height;   /* its size */
+  int x, y;       /* where it belongs */
+  gint64 movedAt; /* when it was last asked to go there (start-up) */
 } NamedWindow;
 
 typedef struct {
@@ -96,8 +97,12 @@ static Display* xdisplay(void) {
 }
 
 /* X requests on windows that may be going: errors are trapped, not fatal. */
-static void trap(void) { gdk_x11_display_error_trap_push(gdk_display_get_default()); }
-static void untrap(void) { gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default()); }
+static void trap(void) {
+  gdk_x11_display_error_trap_push(gdk_display_get_default());
+}
+static void untrap(void) {
+  gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default());
+}
 
 static Window xidOf(GtkWidget* window) {
   GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
@@ -118,7 +123,7 @@ static GtkWidget* findWindow(const char* name) {
 
 static GtkWidget* findWidget(const char* name) {
   for (int i = 0; i < widgetCount; ++i) {
-    if (strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
+    if (widgets[i].widget != NULL && strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
   }
   return NULL;
 }
@@ -139,6 +144,10 @@ static void forgetWindow(GtkWidget* window, gpointer unused) {
   for (int i = 0; i < windowCount; ++i) {
     if (windows[i].window == window) windows[i].window = NULL;
   }
+}
+
+/* Before a window is destroyed: its controls are forgotten (by "destroy" they are gone). */
+static void forgetWidgetsOf(GtkWidget* window) {
   for (int i = 0; i < widgetCount; ++i) {
     if (widgets[i].widget != NULL && gtk_widget_get_root(widgets[i].widget) == GTK_ROOT(window))
       widgets[i].widget = NULL;
@@ -157,16 +166,14 @@ static GtkWidget* newWindow(const char* name, const char* title, int x, int y, i
   windows[windowCount].window = window;
   windows[windowCount].x = x;
   windows[windowCount].y = y;
-  windows[windowCount].width = width;
-  windows[windowCount].height = height;
   ++windowCount;
   return window;
 }
 
 static gboolean frameAt(GtkWidget* window, int x, int y) {
   int fx = 0, fy = 0, width = 0, height = 0;
-  return nevoX11FrameRectangle(xdisplay(), xidOf(window), &fx, &fy, &width, &height) &&
-         fx == x && fy == y;
+  return nevoX11FrameRectangle(xdisplay(), xidOf(window), &fx, &fy, &width, &height) && fx == x &&
+         fy == y;
 }
 
 static gboolean mappedNormally(GtkWidget* window) {
@@ -180,11 +187,16 @@ static gboolean iconified(GtkWidget* window) {
   return xid != 0 && nevoX11WmState(xdisplay(), xid) == IconicState;
 }
 
+/* Active, and shown in full: a window restored from its icon is active before openbox has
+ * finished drawing its frame grow back. */
 static gboolean active(GtkWidget* window) {
-  return nevoX11Active(xdisplay(), xidOf(window)) && gtk_window_is_active(GTK_WINDOW(window));
+  return nevoX11Active(xdisplay(), xidOf(window)) && gtk_window_is_active(GTK_WINDOW(window)) &&
+         mappedNormally(window) && nevoX11FrameHoldsClient(xdisplay(), xidOf(window));
 }
 
-static void moveTo(GtkWidget* window, int x, int y) { nevoX11Move(xdisplay(), xidOf(window), x, y); }
+static void moveTo(GtkWidget* window, int x, int y) {
+  nevoX11Move(xdisplay(), xidOf(window), x, y);
+}
 
 /* The widget's frame in root coordinates: the box that GTK 4's accessibility describes (the
  * widget's content box, its own coordinates' origin and its width and height), moved to the
@@ -329,6 +341,7 @@ static void runCommand(char* line) {
     waitFor(kFocused, window, widget);
   } else if (strcmp(verb, "close") == 0) {
     pending.xid = xidOf(window);
+    forgetWidgetsOf(window);
     gtk_window_destroy(GTK_WINDOW(window));
     waitFor(kClosed, NULL, NULL);
   } else {
@@ -471,10 +484,11 @@ static gboolean allPlaced(void) {
 }
 
 /* Where the cover's frame goes: over the covered button's centre, as the main window is laid
- * out now. */
+ * out now; FALSE while it has no layout yet (a mapped window may not have one). */
 static gboolean coverPosition(int* coverX, int* coverY) {
   int x = 0, y = 0, width = 0, height = 0;
-  if (!screenRectangle(findWidget("covered"), &x, &y, &width, &height)) return FALSE;
+  if (!screenRectangle(findWidget("covered"), &x, &y, &width, &height) || width <= 0 || height <= 0)
+    return FALSE;
   *coverX = x + width / 2 - 60;
   *coverY = y + height / 2 - 30;
   return TRUE;
@@ -504,7 +518,8 @@ static gboolean advanceStartupTrapped(void) {
         if (!coverPosition(&x, &y)) return G_SOURCE_CONTINUE;
         if (!frameAt(cover->window, x, y)) {
           const gint64 now = g_get_monotonic_time();
-          if (x != cover->x || y != cover->y || now - cover->movedAt > (gint64)kMoveAgainMs * 1000) {
+          if (x != cover->x || y != cover->y ||
+              now - cover->movedAt > (gint64)kMoveAgainMs * 1000) {
             cover->x = x;
             cover->y = y;
             cover->movedAt = now;
@@ -518,6 +533,14 @@ static gboolean advanceStartupTrapped(void) {
       return G_SOURCE_CONTINUE;
     default:
       if (!active(first)) return G_SOURCE_CONTINUE;
+      if (cover != NULL) {
+        /* The layout may have changed since the cover was put over it. */
+        int x = 0, y = 0;
+        if (!coverPosition(&x, &y) || !frameAt(cover->window, x, y)) {
+          startup.phase = 1;
+          return G_SOURCE_CONTINUE;
+        }
+      }
       reply("ready %d", (int)getpid());
       GIOChannel* input = g_io_channel_unix_new(STDIN_FILENO);
       g_io_add_watch(input, G_IO_IN | G_IO_HUP | G_IO_ERR, readCommand, NULL);

@@ -75,8 +75,8 @@ constexpr char kPasswordText[] = "hunter2-e2e";
 struct NamedWindow {
   const char* name;
   QWidget* window;
-  int x, y;                 // where it belongs
-  qint64 movedAt = -1;      // when it was last asked to go there (start-up), -1 never
+  int x, y;             // where it belongs
+  qint64 movedAt = -1;  // when it was last asked to go there (start-up), -1 never
 };
 
 struct NamedWidget {
@@ -114,7 +114,9 @@ void reply(const char* format, ...) {
   std::fflush(stdout);
 }
 
-Window xidOf(QWidget* window) { return static_cast<Window>(window->winId()); }
+Window xidOf(QWidget* window) {
+  return static_cast<Window>(window->winId());
+}
 
 NamedWindow* findNamedWindow(const char* name) {
   for (NamedWindow& named : windows) {
@@ -161,10 +163,15 @@ bool mappedNormally(QWidget* window) {
   return nevoX11Viewable(display, xid) && nevoX11WmState(display, xid) == NormalState;
 }
 
-bool iconified(QWidget* window) { return nevoX11WmState(display, xidOf(window)) == IconicState; }
+bool iconified(QWidget* window) {
+  return nevoX11WmState(display, xidOf(window)) == IconicState;
+}
 
+// Active, and shown in full: a window restored from its icon is active before openbox has
+// finished drawing its frame grow back.
 bool active(QWidget* window) {
-  return nevoX11Active(display, xidOf(window)) && QApplication::activeWindow() == window;
+  return nevoX11Active(display, xidOf(window)) && QApplication::activeWindow() == window &&
+         mappedNormally(window) && nevoX11FrameHoldsClient(display, xidOf(window));
 }
 
 // The widget's frame in root coordinates: the rectangle Qt's accessibility describes (the
@@ -348,7 +355,8 @@ class Overlay : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override {
     for (QObject* child : children()) {
-      if (auto* widget = qobject_cast<QWidget*>(child)) widget->setGeometry(QRect(QPoint(), event->size()));
+      if (auto* widget = qobject_cast<QWidget*>(child))
+        widget->setGeometry(QRect(QPoint(), event->size()));
     }
   }
 };
@@ -466,10 +474,11 @@ bool allPlaced() {
 }
 
 // Where the cover's frame goes: over the covered button's centre, as the main window is laid
-// out now.
+// out now; false while it has no layout yet.
 bool coverPosition(int* coverX, int* coverY) {
   int x = 0, y = 0, width = 0, height = 0;
-  if (!screenRectangle(findWidget("covered"), &x, &y, &width, &height)) return false;
+  if (!screenRectangle(findWidget("covered"), &x, &y, &width, &height) || width <= 0 || height <= 0)
+    return false;
   *coverX = x + width / 2 - 60;
   *coverY = y + height / 2 - 30;
   return true;
@@ -507,6 +516,14 @@ void advanceStartup() {
       break;
     default:
       if (!active(first)) break;
+      if (cover != nullptr) {
+        // The layout may have changed since the cover was put over it.
+        int x = 0, y = 0;
+        if (!coverPosition(&x, &y) || !frameAt(cover->window, x, y)) {
+          startup.phase = 1;
+          break;
+        }
+      }
       reply("ready %d", static_cast<int>(getpid()));
       auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, qApp);
       QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] { readInput(); });
@@ -520,6 +537,7 @@ void advanceStartup() {
 int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("nevo-e2e-app-qt%1").arg(QT_VERSION_MAJOR));
   QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);  // it ends on "quit" or when its input ends
   if (QGuiApplication::platformName() != QLatin1String("xcb")) {
     std::fprintf(stderr, "nevo_e2e_app_qt needs Qt's xcb platform (QT_QPA_PLATFORM=xcb)\n");
     return 2;

@@ -1,12 +1,12 @@
-/* What the GTK 4 and Qt test applications ask the X server directly: where a window and its
- * frame are, whether the window manager has it iconified or active, and the requests a pager
- * would send. Their toolkits keep no position of their own (GTK 4) or one that can differ
- * from the server's (Qt), and the tests compare the tool's figures with the server's: so the
- * applications read them here, on the connection they are given, never from the toolkit.
+/* What the test applications ask the X server directly: where a window and its frame are,
+ * whether the window manager has it iconified or active, and the requests a pager would
+ * send. The toolkits of the GTK 4 and Qt applications keep no position of their own (GTK 4)
+ * or one that can differ from the server's (Qt), and the tests compare the tool's figures
+ * with the server's: so those applications read them here, never from the toolkit.
  *
- * Plain C, usable from C and C++. Errors of Xlib are the caller's to handle: an application whose toolkit has its
- * own handler traps them (GTK 4), one that opens a connection of its own may ignore them
- * (nevoX11IgnoreErrors). */
+ * Plain C, usable from C and C++. Errors of Xlib are the caller's to handle: an application
+ * whose toolkit has its own handler traps them (GTK), one that opens a connection of its own
+ * may ignore them (nevoX11IgnoreErrors). */
 #ifndef NEVO_E2E_X11_H
 #define NEVO_E2E_X11_H
 
@@ -25,7 +25,9 @@ static inline int nevoIgnoreXError(Display* display, XErrorEvent* event) {
   return 0;
 }
 
-static inline void nevoX11IgnoreErrors(void) { XSetErrorHandler(nevoIgnoreXError); }
+static inline void nevoX11IgnoreErrors(void) {
+  XSetErrorHandler(nevoIgnoreXError);
+}
 
 /* The window manager's frame around a client window: its ancestor that is a child of the
  * root (the window itself when it is not reparented). 0 when the window is gone. */
@@ -42,7 +44,7 @@ static inline Window nevoX11Frame(Display* display, Window window) {
 
 /* A window's rectangle in root coordinates, border included. 1 when it was read. */
 static inline int nevoX11Rectangle(Display* display, Window window, int* x, int* y, int* width,
-                            int* height) {
+                                   int* height) {
   XWindowAttributes attributes;
   Window child = 0;
   if (window == 0 || !XGetWindowAttributes(display, window, &attributes)) return 0;
@@ -56,22 +58,32 @@ static inline int nevoX11Rectangle(Display* display, Window window, int* x, int*
 
 /* The frame of a client window on the screen, decorations included. */
 static inline int nevoX11FrameRectangle(Display* display, Window window, int* x, int* y, int* width,
-                                 int* height) {
+                                        int* height) {
   return nevoX11Rectangle(display, nevoX11Frame(display, window), x, y, width, height);
 }
 
 /* A point of a window in root coordinates. */
-static inline int nevoX11ToRoot(Display* display, Window window, int x, int y, int* rootX, int* rootY) {
+static inline int nevoX11ToRoot(Display* display, Window window, int x, int y, int* rootX,
+                                int* rootY) {
   Window child = 0;
   return XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, rootX, rootY,
                                &child);
 }
 
+/* Whether the window manager's frame holds the whole client window: not so while openbox
+ * animates a window's iconifying or restoring, when the frame shrinks or grows. */
+static inline int nevoX11FrameHoldsClient(Display* display, Window window) {
+  int x = 0, y = 0, width = 0, height = 0, frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
+  return nevoX11Rectangle(display, window, &x, &y, &width, &height) &&
+         nevoX11FrameRectangle(display, window, &frameX, &frameY, &frameWidth, &frameHeight) &&
+         frameX <= x && frameY <= y && x + width <= frameX + frameWidth &&
+         y + height <= frameY + frameHeight;
+}
+
 /* Whether the window is viewable: mapped, and every ancestor too. */
 static inline int nevoX11Viewable(Display* display, Window window) {
   XWindowAttributes attributes;
-  return XGetWindowAttributes(display, window, &attributes) &&
-         attributes.map_state == IsViewable;
+  return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
 }
 
 /* The ICCCM state the window manager gives the window (WM_STATE): NormalState,
@@ -98,8 +110,8 @@ static inline int nevoX11RootListHas(Display* display, const char* name, Window 
   int format = 0, found = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = NULL;
-  if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False),
-                         0, 4096, False, XA_WINDOW, &type, &format, &count, &after,
+  if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False), 0,
+                         4096, False, XA_WINDOW, &type, &format, &count, &after,
                          &data) == Success &&
       data != NULL) {
     for (unsigned long i = 0; format == 32 && i < count; ++i) {
@@ -126,18 +138,17 @@ static inline int nevoX11TitleIs(Display* display, Window window, const char* ti
   unsigned long count = 0, after = 0;
   unsigned char* data = NULL;
   if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 1024,
-                         False, XInternAtom(display, "UTF8_STRING", False), &type, &format,
-                         &count, &after, &data) == Success &&
+                         False, XInternAtom(display, "UTF8_STRING", False), &type, &format, &count,
+                         &after, &data) == Success &&
       data != NULL) {
-    same = format == 8 && after == 0 && count == strlen(title) &&
-           memcmp(data, title, count) == 0;
+    same = format == 8 && after == 0 && count == strlen(title) && memcmp(data, title, count) == 0;
     XFree(data);
   }
   return same;
 }
 
 static inline void nevoX11SendToRoot(Display* display, Window window, const char* message, long l0,
-                              long l1, long l2) {
+                                     long l1, long l2) {
   XEvent event;
   memset(&event, 0, sizeof event);
   event.xclient.type = ClientMessage;
