@@ -30,7 +30,7 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
   y -= origin.y;
   // The window a hit test lands in is the one the walk reads: reading it ahead from here
   // keeps the application busy while the descent waits.
-  cache_.readAhead(*current);
+  cache_.readAhead(*current, 0);
   for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
     const Listing* listed = cache_.listing(*current, deadline);
     if (listed == nullptr) break;

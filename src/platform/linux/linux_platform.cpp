@@ -132,13 +132,7 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   if (attribute != Attribute::children) return {AxStatus::attributeUnsupported, 0};
   // Counting children is how the walk descends: the element's children, once listed, are
   // read ahead.
-  object->walked = true;
-  if (object->children.state == SlotState::ready && object->children.value) {
-    // Already listed; make sure the children are being read ahead.
-    for (CachedObject* child : object->children.value->objects) {
-      if (child != nullptr) cache_.readAhead(*child);
-    }
-  }
+  cache_.reached(*object);
   const Listing* listed = cache_.listing(*object, deadline);
   if (listed == nullptr) return {failureOf(object->children.state), 0};
   return {AxStatus::success, static_cast<long>(listed->children.size())};

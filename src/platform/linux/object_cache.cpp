@@ -77,9 +77,9 @@ void ObjectCache::requestRole(CachedObject& object) {
         if (!target.readAhead || !target.knownSafe()) return;
         readTextsAheadIfShown(target);
         // Children listed before the role was known are read ahead now.
-        if (target.walked && target.children.value) {
+        if (target.walked && target.children.value && target.aheadDepth < kReadAheadDepth) {
           for (CachedObject* child : target.children.value->objects) {
-            if (child != nullptr) readAhead(*child);
+            if (child != nullptr) readAhead(*child, target.aheadDepth + 1);
           }
         }
       });
@@ -241,7 +241,9 @@ void ObjectCache::requestChildren(CachedObject& object) {
           listing.objects.push_back(&child);
           child.listedParent = &target;
           settleTopLevelRole(child);
-          if (target.walked && safe) readAhead(child);
+          if (target.walked && safe && target.aheadDepth < kReadAheadDepth) {
+            readAhead(child, target.aheadDepth + 1);
+          }
         }
       });
 }
@@ -256,10 +258,32 @@ void ObjectCache::requestParent(CachedObject& object) {
        });
 }
 
-void ObjectCache::readAhead(CachedObject& object) {
-  if (object.readAhead || readAheadCount_ >= kReadAheadLimit) return;
+void ObjectCache::reached(CachedObject& object) {
+  object.walked = true;
+  object.aheadDepth = 0;
+  if (object.children.value && object.knownSafe()) {
+    for (CachedObject* child : object.children.value->objects) {
+      if (child != nullptr) readAhead(*child, 1);
+    }
+  }
+}
+
+void ObjectCache::readAhead(CachedObject& object, int depth) {
+  if (object.readAhead) {
+    // Reached again from nearer the walk: what lies below it is read ahead further.
+    if (depth >= object.aheadDepth) return;
+    object.aheadDepth = depth;
+    if (object.children.value && object.knownSafe() && depth < kReadAheadDepth) {
+      for (CachedObject* child : object.children.value->objects) {
+        if (child != nullptr) readAhead(*child, depth + 1);
+      }
+    }
+    return;
+  }
+  if (readAheadCount_ >= kReadAheadLimit) return;
   object.readAhead = true;
   object.walked = true;
+  object.aheadDepth = std::min(object.aheadDepth, depth);
   ++readAheadCount_;
   // What decides protection, the frame and qualification, and the children; the texts
   // follow once the role is known not to be a password field (requestRole) and the extents
@@ -274,9 +298,9 @@ void ObjectCache::readAhead(CachedObject& object) {
   if (object.identifier.state == SlotState::idle) requestIdentifier(object);
   if (object.children.state == SlotState::idle) {
     requestChildren(object);
-  } else if (object.children.value && object.knownSafe()) {
+  } else if (object.children.value && object.knownSafe() && object.aheadDepth < kReadAheadDepth) {
     for (CachedObject* child : object.children.value->objects) {
-      if (child != nullptr) readAhead(*child);
+      if (child != nullptr) readAhead(*child, object.aheadDepth + 1);
     }
   }
 }

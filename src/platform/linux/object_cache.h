@@ -35,6 +35,10 @@ namespace nevo::lin {
 
 // Most elements the walk's read-ahead asks about in one run.
 inline constexpr int kReadAheadLimit = 600;
+// Most levels below an element the walk has reached that are read ahead: enough that the
+// walk's next visits find their answers in flight, few enough that a large tree whose walk
+// ends early (a budget) is not read far beyond it.
+inline constexpr int kReadAheadDepth = 4;
 // Most children read from one element.
 inline constexpr std::size_t kChildListingLimit = 1024;
 // Most elements whose states the search for the focused element reads, where the
@@ -91,6 +95,7 @@ struct CachedObject {
   CachedObject* listedParent = nullptr;  // the element whose children listed this one
   bool readAhead = false;                // the walk's read-ahead has asked for this element
   bool walked = false;                   // children get read ahead once listed
+  int aheadDepth = kReadAheadDepth;      // levels below an element the walk has reached
 
   // Whether the role is known and is not a password text: only then may its texts be asked.
   bool knownSafe() const;
@@ -161,7 +166,11 @@ class ObjectCache {
   void requestChildren(CachedObject& object);
   void requestParent(CachedObject& object);
   // Starts the read-ahead of an object the walk is about to read (see above).
-  void readAhead(CachedObject& object);
+  // `depth`: levels below the element the walk is at.
+  void readAhead(CachedObject& object, int depth);
+  // The walk has reached the element: its children are read ahead, and theirs, to
+  // kReadAheadDepth levels below it.
+  void reached(CachedObject& object);
 
   // The object's children (listed once per run, so the listing stays as it is for as long
   // as the cache lives), or null when they cannot be had by the deadline.
