@@ -67,11 +67,16 @@ def client_origin(desktop, pid):
             int(values["Width"]), int(values["Height"]))
 
 
-def dump_window(desktop, pid, title):
+def dump_window(desktop, pid):
+    """The dump's elements of the application's active top-level."""
     out = subprocess.run([SYSTEM_PYTHON, DUMP, "--pid", str(pid)], env=desktop.env,
                          capture_output=True, text=True, timeout=120).stdout
-    apps = json.loads(out)["applications"]
-    return [e for a in apps for e in a["elements"] if e.get("window") == title]
+    elements = [e for a in json.loads(out)["applications"] for e in a["elements"]]
+    tops = [e for e in elements if e.get("depth") == 1 and "active" in e.get("states", [])]
+    if not tops:
+        return []
+    prefix = tops[0]["path"]
+    return [e for e in elements if e["path"] == prefix or e["path"].startswith(prefix + ".")]
 
 
 def main(argv):
@@ -113,11 +118,17 @@ def main(argv):
             row["focus"] = focused
             after, _, _ = run_tool(tool, desktop.env)
             check("observation after --focus")
+            for _ in range(20):  # an application just activated may not have settled
+                if after.get("window"):
+                    break
+                time.sleep(0.1)
+                after, _, _ = run_tool(tool, desktop.env)
+                check("observation after --focus")
             row["observed_after_focus"] = (after.get("window") or {}).get("title")
 
         # Controls: the dump against the observation.
         window = observed.get("window") or {}
-        elements = dump_window(desktop, app.pid, window.get("title"))
+        elements = dump_window(desktop, app.pid)
         check("the dump")
         origin = client_origin(desktop, app.pid)
         shift = (0, 0)

@@ -368,7 +368,8 @@ class StoppedApplication(DesktopTestCase):
         listed = self.timed(WINDOWS_SECONDS, "--windows").reply
         self.assertEqual(listed["status"], "available")
         self.assertEqual({w["title"] for w in listed["windows"] if w["pid"] == other.pid},
-                         {"Beta One", "Beta Two"}, "the answering application is still listed")
+                         {"Beta One", "Beta Two"},
+                         f"the answering application is still listed: {listed}")
         self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(main)).reply["status"],
                          "unavailable")
         self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(beta)).reply,

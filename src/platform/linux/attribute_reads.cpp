@@ -299,8 +299,7 @@ AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
   }
   if (hasState(*states, State::iconified)) return success(true);
   // Toolkits that do not set the state on a minimized window: X11 tells.
-  if (object.topLevel() && cache_.toolkits().facts(object.ref.bus).known() &&
-      !cache_.toolkits().facts(object.ref.bus).setsIconified()) {
+  if (object.topLevel() && !cache_.toolkits().facts(object.ref.bus).setsIconified()) {
     if (const std::optional<bool> hidden = workspace_.clientHidden(object, batch.deadline)) {
       return success(*hidden);
     }

@@ -1,6 +1,7 @@
 #include "platform/linux/toolkit_facts.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace nevo::lin {
 
@@ -14,7 +15,9 @@ bool ToolkitFacts::offersCollection() const {
 }
 
 bool ToolkitFacts::setsIconified() const {
-  return name == "GTK" && version.rfind("3.", 0) == 0;
+  // Measured: GTK 4 and Qt set no `iconified`; any other toolkit (GTK 3 included), and one
+  // not told, is taken at its state.
+  return !(name == "Qt" || (name == "GTK" && std::atoi(version.c_str()) >= 4));
 }
 
 void Toolkits::request(const std::string& bus) {

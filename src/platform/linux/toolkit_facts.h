@@ -44,7 +44,7 @@ struct ToolkitFacts {
   bool offersCollection() const;
   // Whether a minimized window carries the `iconified` state: GTK 3's does; GTK 4.8's and
   // Qt's do not (Qt even calls the controls of a minimized window showing), so theirs are
-  // asked of X11.
+  // asked of X11. A toolkit not named is taken at its state.
   bool setsIconified() const;
   // Whether objects are asked for their `AccessibleId`: unless the root refused it.
   bool servesAccessibleId() const { return !known() || accessibleIdAnswered; }
