@@ -45,8 +45,8 @@ void readAll(ArgReader reader, std::string_view message, int depth) {
     if (const auto signature = reader.signature()) {
       expectInside(*signature, message, "a signature outside its message");
     }
-    for (const char container : {lin::kTypeArray, lin::kTypeStruct, lin::kTypeVariant,
-                                 lin::kTypeDictEntry}) {
+    for (const char container :
+         {lin::kTypeArray, lin::kTypeStruct, lin::kTypeVariant, lin::kTypeDictEntry}) {
       if (const auto inner = reader.recurse(container)) readAll(*inner, message, depth + 1);
     }
     if (!reader.next()) break;

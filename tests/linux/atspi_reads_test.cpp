@@ -141,11 +141,15 @@ TEST(AtspiReads, APasswordTextsTextsAreNeverAskedForNorIsAnythingBelowIt) {
 // Collection's search only where the root offers it.
 bool servedByEveryToolkit(const test::LoggedCall& call, bool collection) {
   static constexpr std::string_view kMethods[] = {
-      "GetRole", "GetState",      "GetExtents",
-      "GetChildren", "GetInterfaces", "GetText",
+      "GetRole",
+      "GetState",
+      "GetExtents",
+      "GetChildren",
+      "GetInterfaces",
+      "GetText",
       "GetApplicationBusAddress"};  // the root's; Qt refuses it with an error
   static constexpr std::string_view kProperties[] = {
-      "Name",        "Description", "AccessibleId",   "ChildCount", "Parent",
+      "Name",        "Description", "AccessibleId",   "ChildCount",  "Parent",
       "ToolkitName", "Version",     "CharacterCount", "CurrentValue"};
   if (call.member == "GetMatches") return collection;
   if (call.member == "Get") {
@@ -165,7 +169,8 @@ TEST(AtspiReads, EveryCommandSendsOnlyWhatEveryToolkitServesAndFindsTheFocus) {
       {"GTK 3: Collection on the root", {}, kRoleFrame},
       {"GTK 4: no Collection", {"GTK", "4.8.3", false, true}, kRoleFrame},
       {"Qt 6: no Collection, no AccessibleId, a top-level filler",
-       {"Qt", "6.4.2", false, false}, kFiller},
+       {"Qt", "6.4.2", false, false},
+       kFiller},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -77,7 +77,8 @@ void FakeApplication::serve() {
   while (!finished_) {
     pollfd descriptor{socket_, POLLIN, 0};
     if (stopped_ || crashed_ || ::poll(&descriptor, 1, kServeSliceMilliseconds) <= 0) {
-      if (stopped_ || crashed_) std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
+      if (stopped_ || crashed_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
       continue;
     }
     const ssize_t n = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -171,13 +172,15 @@ std::string FakeApplication::answer(const std::string& bytes) {
     }
     DBusMessageIter array;
     dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "s", &array);
-    for (const char* name : offered) dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
+    for (const char* name : offered)
+      dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
     dbus_message_iter_close_container(&out, &array);
   } else if (member == "GetMatches" && !toolkit_.collection) {
     return error();
   } else if (member == "Get" && strings.size() == 2 && strings[0] == "org.a11y.atspi.Application") {
     if (path != kRoot || (strings[1] != "ToolkitName" && strings[1] != "Version")) return error();
-    const char* value = strings[1] == "ToolkitName" ? toolkit_.name.c_str() : toolkit_.version.c_str();
+    const char* value =
+        strings[1] == "ToolkitName" ? toolkit_.name.c_str() : toolkit_.version.c_str();
     appendVariant(out, DBUS_TYPE_STRING, "s", &value);
   } else if (member == "Get" && strings.size() == 2 && strings[1] == "AccessibleId" &&
              !toolkit_.accessibleId) {

@@ -70,9 +70,8 @@ struct AttributeReader::Batch {
 
   bool answered() const {
     const CachedObject& o = object;
-    return !pending(o.role) && !pending(o.states) && !pending(o.extents) &&
-           !pending(o.name) && !pending(o.description) && !pending(o.identifier) &&
-           !pending(o.text) &&
+    return !pending(o.role) && !pending(o.states) && !pending(o.extents) && !pending(o.name) &&
+           !pending(o.description) && !pending(o.identifier) && !pending(o.text) &&
            !pending(o.number) && !pending(o.children) && !pending(o.parent) &&
            (!focusedWindow->asked || focusedWindow->answered) &&
            (!focusedElement->asked || focusedElement->answered);

@@ -87,7 +87,7 @@ struct CachedObject {
   Slot<std::string> name;
   Slot<std::string> description;
   Slot<std::string> identifier;       // kept for the run
-  Slot<std::int32_t> characterCount;      // of long texts, before their contents
+  Slot<std::int32_t> characterCount;  // of long texts, before their contents
   Slot<std::string> text;
   Slot<double> number;
   Slot<Listing> children;                // kept for the run

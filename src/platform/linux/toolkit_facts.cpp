@@ -6,8 +6,7 @@
 namespace nevo::lin {
 
 bool ToolkitFacts::offers(std::string_view interface) const {
-  return std::find(rootInterfaces.begin(), rootInterfaces.end(), interface) !=
-         rootInterfaces.end();
+  return std::find(rootInterfaces.begin(), rootInterfaces.end(), interface) != rootInterfaces.end();
 }
 
 bool ToolkitFacts::offersCollection() const {
