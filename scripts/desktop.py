@@ -43,6 +43,9 @@ PR_SET_CHILD_SUBREAPER = 36
 # a tenth of a second; the bounds are for a loaded machine, and a part that misses its bound
 # fails the start with the reason and its log.
 START_SECONDS = 20.0
+# Bound of an application's start (its windows up, registered, active): the first start of
+# GTK on a fresh machine builds its font and icon caches first, which can take a minute.
+APP_START_SECONDS = 120.0
 POLL_SECONDS = 0.01
 # Bound of one dbus-send or xprop run (beyond dbus-send's own reply timeout): one that has
 # no answer by then counts as no answer.
@@ -353,8 +356,8 @@ class Desktop:
         tail = self.log_tail(name)
         raise DesktopError(f"{what}" + (f"; its log ends with:\n{tail}" if tail else ""))
 
-    def _wait_until(self, name, what, ready, process=None):
-        deadline = time.monotonic() + START_SECONDS
+    def _wait_until(self, name, what, ready, process=None, seconds=START_SECONDS):
+        deadline = time.monotonic() + seconds
         while True:
             result = ready()
             if result:
@@ -362,7 +365,7 @@ class Desktop:
             if process is not None and process.poll() is not None:
                 self._fail(name, f"{what}: {name} exited with status {process.returncode}")
             if time.monotonic() > deadline:
-                self._fail(name, f"{what}: not within {START_SECONDS:.0f} s")
+                self._fail(name, f"{what}: not within {seconds:.0f} s")
             time.sleep(POLL_SECONDS)
 
     # -- the parts ---------------------------------------------------------------------
@@ -531,10 +534,11 @@ class Desktop:
         registry and has a window managed by the window manager."""
         process = next((p for _, p in self._processes if p.pid == pid), None)
         self._wait_until(name, f"{name} did not register with the accessibility registry",
-                         lambda: pid in (self.registered_pids() or []), process)
+                         lambda: pid in (self.registered_pids() or []), process,
+                         APP_START_SECONDS)
         self._wait_until(name, f"{name} did not map a window",
                          lambda: any(self.window_pid(w) == pid for w in self.client_windows()),
-                         process)
+                         process, APP_START_SECONDS)
 
     def xprop(self, *arguments):
         """What xprop prints, or None when it fails or the X server does not answer in time."""
@@ -584,7 +588,8 @@ class Desktop:
     def wait_active(self, pid, name="application"):
         """Waits until a window of `pid` is the active window."""
         self._wait_until(name, f"no window of {name} became active",
-                         lambda: (w := self.active_window()) is not None and self.window_pid(w) == pid)
+                         lambda: (w := self.active_window()) is not None and self.window_pid(w) == pid,
+                         seconds=APP_START_SECONDS)
 
 
 def teardown_on_signals():
@@ -601,12 +606,15 @@ def teardown_on_signals():
         signal.signal(sig, handler)
 
 
-def _test_app_ready(app, seconds=START_SECONDS):
-    """The test application writes "ready <pid>" once its windows are in place."""
-    readable, _, _ = select.select([app.stdout], [], [], seconds)
+def _test_app_ready(app, seconds=APP_START_SECONDS):
+    """The test application writes "ready <pid>" once its windows are in place (it gives up
+    itself, a little before `seconds`, saying what it waited for)."""
+    readable, _, _ = select.select([app.stdout], [], [], seconds + COMMAND_SECONDS)
     line = app.stdout.readline().decode().strip() if readable else ""
     if not line.startswith("ready"):
-        raise DesktopError(f"the test application did not become ready: {line or 'no answer'}")
+        raise DesktopError("the test application did not become ready (its windows shown, "
+                           "placed and the first one active) within "
+                           f"{seconds:.0f} s: {line or 'no answer'}")
 
 
 def main(argv):
@@ -642,7 +650,8 @@ def main(argv):
             if test_app:
                 # The application ends when its standard input closes: this pipe stays open
                 # for as long as the desktop runs.
-                app = desktop.spawn([test_app, "--scene", "full"], name="test-app",
+                app = desktop.spawn([test_app, "--scene", "full",
+                                     "--startup-seconds", str(APP_START_SECONDS)], name="test-app",
                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
                 _test_app_ready(app)
                 desktop.wait_registered(app.pid, "the test application")

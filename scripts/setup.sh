@@ -8,12 +8,14 @@ packages=(
   build-essential g++ clang cmake ninja-build pkg-config
   nlohmann-json3-dev libutf8proc-dev
   # the Linux backend: AT-SPI over D-Bus, windows over X11
-  libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
   # a virtual desktop with real applications (the demo and the end-to-end tests)
   xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
   x11-utils
   # the end-to-end tests' application in GTK 4 and Qt, gtk4-widget-factory, an AT-SPI dump
   libgtk-4-dev gtk-4-examples qtbase5-dev qt6-base-dev python3-pyatspi
+  # applications without an accessibility tree (the end-to-end tests): a terminal, Tk
+  xterm tk
   # tests, fuzzing, benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev librapidcheck-dev libvalijson-dev
   libfuzzer-14-dev libclang-rt-14-dev python3-jsonschema libatspi2.0-dev

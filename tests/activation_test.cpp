@@ -37,10 +37,11 @@ struct Scene {
 
   SimApp& app() { return desktop.app(321); }
 
-  // What target resolution hands over for `window`; the log starts afterwards.
+  // What target resolution hands over for `window`, its deadline taken now; the log starts
+  // afterwards.
   FocusTarget target(const Node& window, bool isMinimized) {
     FocusTarget t{desktop.runningApplication(321).value(), applicationElement(desktop, 321),
-                  window.element(), isMinimized};
+                  window.element(), isMinimized, desktop.clock + kTargetSeconds};
     desktop.clearCalls();
     return t;
   }
@@ -207,24 +208,107 @@ TEST(Activation, GivesUpWhenFocusIsNotConfirmedWithinTheDeadline) {
   }
 }
 
-TEST(Activation, AWindowThatDoesNotAnswerHoldsNoChangeLongerThanItsTimeOut) {
+TEST(Activation, WaitsForAWindowThatAnswersWithinItsDeadline) {
+  // The window carries no time-out of its own, and the application's 0.05 s is not its
+  // bound: it may take until the target's deadline for the restore and the raise, and
+  // until the verification's for its minimized state.
+  struct Case {
+    const char* what;
+    std::function<void(Scene&)> slow;
+    bool isMinimized;
+    Reply expected;
+  } cases[] = {
+      {"a raise of 0.6 s",
+       [](Scene& s) { s.draft.latency("AXRaise", 0.6); },
+       false,
+       {{"status", "focused"}}},
+      {"a restore and a raise of 0.7 s each",
+       [](Scene& s) {
+         s.draft.minimized(true).latency("AXMinimized", 0.7).latency("AXRaise", 0.7);
+       },
+       true,
+       {{"status", "focused"}}},
+      // Answered, the state keeps the window from counting as focused; a read cut short
+      // would have let it pass.
+      {"a window still minimized whose state takes 0.5 s to read",
+       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 0.5); }, false,
+       unavailableReply(kReasonFocusUnconfirmed)},
+      // A state the application says it cannot give does not hold the window.
+      {"a minimized state refused",
+       [](Scene& s) {
+         s.draft.minimized(true).fail("AXMinimized", AxStatus::attributeUnsupported);
+       },
+       false,
+       {{"status", "focused"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene s;
+    c.slow(s);
+    EXPECT_EQ(activateAndVerify(s.desktop, s.target(s.draft, c.isMinimized)), c.expected);
+  }
+}
+
+TEST(Activation, AWindowThatDoesNotAnswerHoldsNoChangePastItsDeadline) {
   struct Case {
     const char* what;
     std::function<void(Scene&)> hang;
     bool isMinimized;
+    std::string_view reason;
+    std::vector<Op> operations;
   } cases[] = {
-      {"restore", [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 30); }, true},
-      {"raise", [](Scene& s) { s.draft.latency("AXRaise", 30); }, false},
+      {"restore",
+       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", 30); },
+       true,
+       kReasonRestoreRefused,
+       {Op::write}},
+      {"raise",
+       [](Scene& s) { s.draft.latency("AXRaise", 30); },
+       false,
+       kReasonSwitchFailed,
+       {Op::activate, Op::action}},
+      // The restore takes the time there was: the raise is not asked for at all.
+      {"a restore that answers at the deadline",
+       [](Scene& s) { s.draft.minimized(true).latency("AXMinimized", kTargetSeconds); },
+       true,
+       kReasonSwitchFailed,
+       {Op::write, Op::activate}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Scene s;
     c.hang(s);
-    const double start = s.desktop.clock;
-    const Reply reply = activateAndVerify(s.desktop, s.target(s.draft, c.isMinimized));
-    EXPECT_EQ(reply["status"], "unavailable");
-    EXPECT_DOUBLE_EQ(s.desktop.clock - start, static_cast<double>(kWindowChangeTimeout));
+    const FocusTarget target = s.target(s.draft, c.isMinimized);
+    EXPECT_EQ(activateAndVerify(s.desktop, target), unavailableReply(c.reason));
+    EXPECT_EQ(s.operations(), c.operations);
+    EXPECT_NEAR(s.desktop.clock, target.deadline, 1e-6);
   }
+}
+
+TEST(Activation, AMinimizedStateThatIsNeverAnsweredConfirmsNothing) {
+  // The window is focused at once; its minimized state never answers. The read waits
+  // until the application time-out after the verification's deadline, and a state cut off
+  // there proves nothing (unlike one the application says it cannot give), so the reply,
+  // one slice later, is that the focus is not confirmed.
+  Scene s;
+  s.draft.latency("AXMinimized", 30);
+  const FocusTarget target = s.target(s.draft, false);
+  EXPECT_EQ(activateAndVerify(s.desktop, target), unavailableReply(kReasonFocusUnconfirmed));
+  const auto raise = s.desktop.callsOf(Op::action).at(0).at;
+  const double readDeadline =
+      raise + kVerificationSeconds + static_cast<double>(kApplicationTimeout);
+  EXPECT_NEAR(s.desktop.clock, readDeadline + kWaitSliceSeconds, 1e-5);
+  EXPECT_EQ(s.focusTests(), 1u);
+}
+
+TEST(Activation, AWindowIsWaitedForNoLongerThanThePlatformDefault) {
+  Scene s;
+  s.desktop.defaultTimeout = 0.25f;
+  s.draft.latency("AXRaise", 0.3);
+  const double start = s.desktop.clock;
+  EXPECT_EQ(activateAndVerify(s.desktop, s.target(s.draft, false)),
+            unavailableReply(kReasonSwitchFailed));
+  EXPECT_DOUBLE_EQ(s.desktop.clock - start, 0.25);
 }
 
 }  // namespace

@@ -148,6 +148,57 @@ TEST_F(AttributesTest, ValuesAlreadyReadFollowTheSameRules) {
   EXPECT_EQ(frame->height, -4);
 }
 
+TEST_F(AttributesTest, BoundRequestsGivesTheTimeLeftUpToThePlatformDefault) {
+  struct Case {
+    const char* what;
+    double left;  // until the deadline
+    float platformDefault;
+    bool bounded;
+    double timeout;  // the element's, when bounded
+  } cases[] = {
+      {"less left than the default", 1.25, 6.0f, true, 1.25},
+      {"more left than the default", 10, 6.0f, true, 6.0},
+      // The single-precision value nearest to 0.7 is below it: the next one above is taken.
+      {"a time left between two single-precision values", 0.7, 6.0f, true,
+       static_cast<double>(std::nextafter(0.7f, 1.0f))},
+      {"less left than the smallest single-precision value", 1e-300, 6.0f, true,
+       static_cast<double>(std::numeric_limits<float>::denorm_min())},
+      {"the deadline is now", 0, 6.0f, false, 0},
+      {"the deadline has passed", -1, 6.0f, false, 0},
+      {"a platform without a default", 1, 0.0f, false, 0},
+  };
+  // At 0 the smallest times left can be told from the clock.
+  desktop.clock = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    desktop.defaultTimeout = c.platformDefault;
+    desktop.clearCalls();
+    const double deadline = desktop.clock + c.left;
+    EXPECT_EQ(boundRequests(desktop, window.element(), deadline), c.bounded);
+    const auto set = desktop.callsOf(Op::setTimeout);
+    if (!c.bounded) {
+      EXPECT_TRUE(set.empty());
+      continue;
+    }
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set[0].node, window.id());
+    EXPECT_EQ(set[0].number, c.timeout);
+    if (c.left < static_cast<double>(c.platformDefault)) {
+      EXPECT_GE(desktop.clock + set[0].number, deadline) << "a request cut off ends at it";
+    }
+  }
+  // The bound is the element object's own: another reference to the window keeps none.
+  window.latency("AXTitle", 30);
+  desktop.defaultTimeout = 6.0f;
+  const Element bounded = window.element();
+  ASSERT_TRUE(boundRequests(desktop, bounded, desktop.clock + 0.5));
+  const double start = desktop.clock;
+  EXPECT_TRUE(attribute(desktop, bounded, "AXTitle").absent());
+  EXPECT_DOUBLE_EQ(desktop.clock - start, 0.5);
+  EXPECT_TRUE(attribute(desktop, window.element(), "AXTitle").absent());
+  EXPECT_DOUBLE_EQ(desktop.clock - start, 6.5);
+}
+
 TEST(Rect, WritesMagnitudesOfTheSizeAndTheOriginAsStored) {
   EXPECT_EQ(rect({10, 20, -30, 40}).dump(), R"({"height":40.0,"width":30.0,"x":10.0,"y":20.0})");
   EXPECT_EQ(rect({-0.5, 1e-7, 3, -4}).dump(), R"({"height":4.0,"width":3.0,"x":-0.5,"y":1e-07})");

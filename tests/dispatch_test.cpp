@@ -58,5 +58,66 @@ TEST(Dispatch, GivesEachCommandItsPermissionDeniedReply) {
   }
 }
 
+// The permission withdrawn while a command runs, after any of its requests: the command ends
+// with its permission-denied reply, never with a reply built on what it could no longer
+// read (a missing window, a short list, an unconfirmed focus) or on a snapshot taken as the
+// permission went.
+TEST(Dispatch, GivesThePermissionDeniedReplyWhenThePermissionGoesDuringTheCommand) {
+  const auto scene = [](SimDesktop& desktop) {
+    sim::SimApp& notes = desktop.addApp(812, "Notes");
+    const sim::Node window = notes.addWindow("Notes", {0, 0, 400, 300});
+    window.add("AXButton").title("OK").frame({10, 10, 80, 30});
+    notes.focusWindow(window);
+    notes.addWindow("Draft", {20, 20, 400, 300}).minimized(true);
+    sim::SimApp& mail = desktop.addApp(900, "Mail");
+    mail.focusWindow(mail.addWindow("Inbox", {0, 0, 500, 400}));
+    desktop.setFrontmost(900);
+  };
+  // The focus command's input: the minimized window's entry, as the window list gives it.
+  std::string entry;
+  {
+    SimDesktop desktop;
+    scene(desktop);
+    const Reply list = test::runCommandOn({"--windows"}, desktop);
+    for (const Reply& window : list["windows"]) {
+      if (window["title"] == "Draft") entry = window.dump();
+    }
+    ASSERT_FALSE(entry.empty());
+  }
+  const Reply denied = permissionDeniedReply();
+  struct Case {
+    std::vector<std::string> arguments;
+    Reply withdrawn;
+  } cases[] = {
+      {{}, {{"status", "denied"}, {"reason", kReasonPermissionDenied}, {"elements", Reply::array()}}},
+      {{"--windows"},
+       {{"status", "denied"}, {"reason", kReasonPermissionDenied}, {"windows", Reply::array()}}},
+      {{"--focus"}, denied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    int requests = 0;
+    {
+      SimDesktop desktop;
+      scene(desktop);
+      desktop.standardInput = entry;
+      const Reply whole = test::runCommandOn(c.arguments, desktop);
+      EXPECT_EQ(whole["status"], c.arguments.empty() || c.arguments[0] == "--windows"
+                                     ? kStatusAvailable
+                                     : kStatusFocused);
+      requests = desktop.axCalls();
+      ASSERT_GT(requests, 0);
+    }
+    for (int after = 1; after <= requests; ++after) {
+      SCOPED_TRACE("withdrawn after request " + std::to_string(after));
+      SimDesktop desktop;
+      scene(desktop);
+      desktop.standardInput = entry;
+      desktop.afterAxCalls(after, [&desktop] { desktop.trusted = false; });
+      EXPECT_EQ(test::runCommandOn(c.arguments, desktop), c.withdrawn);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nevo

@@ -126,6 +126,7 @@ class Counting final : public nevo::Platform {
   void setMessagingTimeout(const nevo::Element& e, float s) override {
     inner_.setMessagingTimeout(e, s);
   }
+  float defaultMessagingTimeout() override { return inner_.defaultMessagingTimeout(); }
   nevo::AttributeRead copyAttributeValue(const nevo::Element& e, std::string_view n) override {
     return inner_.copyAttributeValue(e, n);
   }

@@ -6,11 +6,29 @@
 #include "windows/list_windows.h"
 
 namespace nevo {
+namespace {
+
+// The permission withdrawn while the command ran: a backend whose requests were refused for
+// want of the permission answers the gate with false from then on, and what the command
+// built on those requests (a missing window, a short list, an unconfirmed focus) gives way
+// to its permission-denied reply, which keeps the command's empty list.
+Reply gatedAgain(Reply reply, Platform& platform, const char* emptyList) {
+  if (reply["status"] == kStatusDenied || permissionGranted(platform)) return reply;
+  Reply denied = permissionDeniedReply();
+  if (emptyList != nullptr) denied[emptyList] = Reply::array();
+  return denied;
+}
+
+}  // namespace
 
 Reply runCommand(const std::vector<std::string>& arguments, Platform& platform) {
-  if (arguments.empty()) return observe(platform);
-  if (arguments.size() == 1 && arguments[0] == "--windows") return listWindows(platform);
-  if (arguments.size() == 1 && arguments[0] == "--focus") return focusWindow(platform);
+  if (arguments.empty()) return gatedAgain(observe(platform), platform, "elements");
+  if (arguments.size() == 1 && arguments[0] == "--windows") {
+    return gatedAgain(listWindows(platform), platform, "windows");
+  }
+  if (arguments.size() == 1 && arguments[0] == "--focus") {
+    return gatedAgain(focusWindow(platform), platform, nullptr);
+  }
   return unavailableReply(kReasonUnsupportedCommand);
 }
 

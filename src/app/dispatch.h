@@ -12,7 +12,8 @@ namespace nevo {
 // The reply of the command that `arguments` (the process arguments without the program
 // name) names: no argument is the observation, exactly "--windows" the window list,
 // exactly "--focus" the focus command; anything else the unsupported-command reply,
-// given without the permission gate.
+// given without the permission gate. A command after which the gate no longer passes (its
+// requests were refused for want of the permission) gives its permission-denied reply.
 Reply runCommand(const std::vector<std::string>& arguments, Platform& platform);
 
 // Runs the tool for the process arguments (program name first) and writes its one reply.

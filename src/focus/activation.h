@@ -16,17 +16,15 @@ inline constexpr std::string_view kReasonSwitchFailed = "系统未完成窗口�
 inline constexpr std::string_view kReasonFocusUnconfirmed =
     "尚未确认目标窗口获得焦点，请重新观察；可能有系统弹窗阻挡。";
 
-// Messaging time-out of the target window for the changes asked of it (restore, raise)
-// and the reads that follow: a change can take an application longer than a read, and a
-// hung one must still not hold the command.
-inline constexpr float kWindowChangeTimeout = 0.5f;
-
 // How long after the raise the focus may take to arrive, and the run-loop slice between
 // two looks.
 inline constexpr double kVerificationSeconds = 0.9;
 inline constexpr double kWaitSliceSeconds = 0.05;
 
-// Brings the target forward and answers "focused" once the focus is confirmed.
+// Brings the target forward and answers "focused" once the focus is confirmed. The
+// restore and the raise wait at most until the target's deadline; each minimized-state
+// read of the verification at most until the application time-out after the
+// verification's deadline, the latest a test that started before it can need.
 Reply activateAndVerify(Platform& platform, const FocusTarget& target);
 
 }  // namespace nevo

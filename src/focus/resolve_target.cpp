@@ -22,7 +22,6 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
     return unavailableReply(kReasonApplicationChanged);
   }
 
-  boundWindowRequests(platform);
   const Element element = applicationElement(platform, request.pid);
   const WindowList list = windowArray(platform, element, kWindowLimit);
   if (request.index >= static_cast<std::int64_t>(list.windows.size())) {
@@ -43,6 +42,8 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
   const std::optional<Element>& target = list.windows[static_cast<std::size_t>(request.index)];
   if (!target) return unavailableReply(kReasonStateChanged);
   const bool wasFocused = windowHasFocus(platform, request.pid, element, *target);
+  const WallTime deadline = platform.now() + kTargetSeconds;
+  if (!boundRequests(platform, *target, deadline)) return unavailableReply(kReasonStateChanged);
   const WindowState now = windowState(platform, *target);
   if (!now.title || !canonicallyEqual(*now.title, request.title)) {
     return unavailableReply(kReasonStateChanged);
@@ -53,7 +54,7 @@ OrReply<FocusTarget> resolveTarget(Platform& platform, const FocusRequest& reque
   if (now.minimized != request.isMinimized) return unavailableReply(kReasonStateChanged);
   if (wasFocused != request.isFrontmost) return unavailableReply(kReasonStateChanged);
 
-  return FocusTarget{*application, element, *target, request.isMinimized};
+  return FocusTarget{*application, element, *target, request.isMinimized, deadline};
 }
 
 }  // namespace nevo

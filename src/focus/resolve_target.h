@@ -20,6 +20,10 @@ inline constexpr std::string_view kReasonStateChanged =
 
 // How long reading the application's window records may take.
 inline constexpr double kFocusRecordsSeconds = 0.8;
+// How long the target window may take, from the start of its live check, to answer that
+// check, the restore and the raise together: long enough for an application busy for a
+// moment, short enough that a hung one cannot hold the command.
+inline constexpr double kTargetSeconds = 1.5;
 
 // The one window a request denotes, with what activating it needs.
 struct FocusTarget {
@@ -27,6 +31,9 @@ struct FocusTarget {
   Element applicationElement;  // with the application time-out set
   Element window;
   bool isMinimized = false;
+  // Until when the window's requests before the verification (its live check, restore,
+  // raise) may wait: kTargetSeconds after the live check began.
+  WallTime deadline = 0;
 };
 
 // Whether `window` is the focused window of the frontmost application, and that

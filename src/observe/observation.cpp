@@ -29,16 +29,25 @@ Reply observe(Platform& platform) {
 
   const Element application = platform.createApplicationElement(pid);
   platform.setMessagingTimeout(application, kObservationTimeout);
-  // The system-wide time-out is the default of every other element: set before the window
-  // is read, it bounds the window's frame too, not only the walk.
-  Element system = platform.createSystemWideElement();
-  platform.setMessagingTimeout(system, kObservationTimeout);
 
+  // The application's role first, its answer unused: Chromium and Electron turn on their
+  // accessibility tree when a client reads the role of their application element, and build
+  // it while the tool goes on.
+  attribute(platform, application, "AXRole");
   const std::optional<Element> startWindow =
       focusedAttribute(platform, application, "AXFocusedWindow");
   if (!startWindow) return observationFailure(unavailableReply(kReasonNoWindowInformation));
-  const std::optional<Rect> startFrame = bounds(platform, *startWindow);
+  const std::optional<Rect> startFrame =
+      boundRequests(platform, *startWindow, platform.now() + kWindowFrameSeconds)
+          ? bounds(platform, *startWindow)
+          : std::nullopt;
   if (!startFrame) return observationFailure(unavailableReply(kReasonNoWindowInformation));
+
+  // The system-wide time-out becomes the default of every element the walk reads. The
+  // start window, which the walk reads first, kept the frame's time-out: it gets the same.
+  Element system = platform.createSystemWideElement();
+  platform.setMessagingTimeout(system, kObservationTimeout);
+  platform.setMessagingTimeout(*startWindow, kObservationTimeout);
 
   std::optional<Element> focused = focusedAttribute(platform, application, "AXFocusedUIElement");
   ObservationState state(application, std::move(system), std::move(focused),

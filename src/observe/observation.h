@@ -28,6 +28,9 @@ inline constexpr std::string_view kReasonInputFocusChanged =
 inline constexpr float kObservationTimeout = 0.2f;
 // How long the element walk may run, from just before it starts.
 inline constexpr double kObservationWalkSeconds = 1.8;
+// How long the focused window may take to answer its frame, from the start of that read:
+// the window has no time-out of its own yet, and a slow one must still be observed.
+inline constexpr double kWindowFrameSeconds = 1.0;
 
 // Accessibility role to the role an element record reports. Roles not in the table are
 // reported as they are; being in the table qualifies an element for a record.

@@ -6,6 +6,24 @@
 
 namespace nevo {
 
+bool boundRequests(Platform& platform, const Element& element, WallTime deadline) {
+  const double left = deadline - platform.now();
+  if (!(left > 0)) return false;
+  float seconds = platform.defaultMessagingTimeout();
+  if (left < static_cast<double>(seconds)) {
+    // Rounded up to the next single-precision value: a request that runs out of time then
+    // ends at the deadline (at most a fraction of a microsecond after it), not just before
+    // it, so that the caller finds the deadline passed rather than time left for more.
+    const float platformDefault = seconds;
+    seconds = static_cast<float>(left);
+    if (static_cast<double>(seconds) < left) seconds = std::nextafter(seconds, platformDefault);
+  }
+  // A time-out of 0 means the platform's own default on some platforms: never set.
+  if (!(seconds > 0)) return false;
+  platform.setMessagingTimeout(element, seconds);
+  return true;
+}
+
 AttrValue attribute(Platform& platform, const Element& element, std::string_view name) {
   AttributeRead read = platform.copyAttributeValue(element, name);
   if (read.status != AxStatus::success) return Absent{};

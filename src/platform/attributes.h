@@ -28,6 +28,15 @@ struct Rect {
 // Longest text that `text` returns, in user-perceived characters.
 inline constexpr std::size_t kTextLimit = 300;
 
+// Bounds the next requests through this element object (a window, which carries no
+// messaging time-out of its own) by `deadline`: its time-out becomes the time left until
+// then, never more than the platform's default, so that a slow window is waited for as
+// long as its command allows and a hung one holds the command no longer than that. Called
+// before each request, since a time-out counts from the start of a request. False, with
+// nothing set, when no time is left: the caller then makes no request and takes it as one
+// that ran out of time.
+bool boundRequests(Platform& platform, const Element& element, WallTime deadline);
+
 // The attribute's value, or absent when the read fails.
 AttrValue attribute(Platform& platform, const Element& element, std::string_view name);
 

@@ -154,6 +154,9 @@ class Platform {
   // Requests made through this element object give up after `seconds`. Set on the
   // system-wide element, it becomes the default for every element of the process.
   virtual void setMessagingTimeout(const Element& element, float seconds) = 0;
+  // How long a request waits when no messaging time-out applies to it (none set on its
+  // element, none on the system-wide element): the platform's own default.
+  virtual float defaultMessagingTimeout() = 0;
   virtual AttributeRead copyAttributeValue(const Element& element, std::string_view name) = 0;
   // Several attributes of one element in one request: one read per name, in the order of
   // `names`, each with its own status, so that one unreadable attribute does not spoil

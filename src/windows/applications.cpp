@@ -43,10 +43,6 @@ Element applicationElement(Platform& platform, ProcessId pid) {
   return element;
 }
 
-void boundWindowRequests(Platform& platform) {
-  platform.setMessagingTimeout(platform.createSystemWideElement(), kApplicationTimeout);
-}
-
 std::optional<ProcessId> frontmostProcessIdentifier(Platform& platform) {
   const std::optional<RunningApplication> front = platform.frontmostApplication();
   if (!front) return std::nullopt;

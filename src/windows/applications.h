@@ -16,8 +16,9 @@ namespace nevo {
 // Most windows taken from one application; an application with more is incomplete.
 inline constexpr long kWindowLimit = 80;
 // Messaging time-out of each application element of the window list and the focus
-// command: one unresponsive application must not stall the run. It is also the default
-// for every other element these commands read through (see `boundWindowRequests`).
+// command: one unresponsive application must not stall the run. Window elements get no
+// fixed time-out: each request through one is bounded by its command's deadline
+// (`boundRequests`).
 inline constexpr float kApplicationTimeout = 0.05f;
 // Longest application name reported, in user-perceived characters.
 inline constexpr std::size_t kApplicationNameLimit = 300;
@@ -41,12 +42,6 @@ WindowList windowArray(Platform& platform, const Element& applicationElement,
 
 // The application's element, with its messaging time-out set before any read.
 Element applicationElement(Platform& platform, ProcessId pid);
-
-// Makes the application time-out the default for every element of the process (it is set
-// on the system-wide element), so that the windows, which carry no time-out of their own,
-// are bounded too: without it a hung window would hold a request for the platform's own
-// default (six seconds on macOS), far past the command's deadline.
-void boundWindowRequests(Platform& platform);
 
 // The frontmost application's process identifier, absent when there is none.
 std::optional<ProcessId> frontmostProcessIdentifier(Platform& platform);

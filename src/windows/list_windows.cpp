@@ -24,7 +24,6 @@ Reply listWindows(Platform& platform) {
     return denied;
   }
   const WallTime deadline = platform.now() + kWindowListSeconds;
-  boundWindowRequests(platform);
   const std::optional<ProcessId> frontmost = frontmostProcessIdentifier(platform);
 
   Reply entries = Reply::array();

@@ -41,10 +41,6 @@ WindowState windowState(Platform& platform, const Element& window) {
           booleanValue(values[3]).value_or(false)};
 }
 
-bool windowMinimized(Platform& platform, const Element& window) {
-  return booleanAttribute(platform, window, "AXMinimized").value_or(false);
-}
-
 std::optional<std::vector<WindowRecord>> windowRecords(
     Platform& platform, const std::vector<std::optional<Element>>& windows, WallTime deadline) {
   std::vector<WindowRecord> records;
@@ -52,6 +48,9 @@ std::optional<std::vector<WindowRecord>> windowRecords(
     if (!(platform.now() < deadline)) return std::nullopt;
     if (!windows[i]) continue;
     const Element& window = *windows[i];
+    // The window's request may take what is left until the deadline: a slow window is
+    // still recorded, a hung one ends the records at the deadline.
+    if (!boundRequests(platform, window, deadline)) return std::nullopt;
     WindowState state = windowState(platform, window);
     if (!state.title) continue;
     const std::optional<Rect>& frame = state.frame;

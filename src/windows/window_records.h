@@ -72,12 +72,9 @@ WindowState windowState(Platform& platform, const Element& window);
 // title limit.
 std::optional<std::string> windowTitle(Platform& platform, const Element& window);
 
-// Whether "AXMinimized" reads as true; anything unreadable counts as not minimized.
-bool windowMinimized(Platform& platform, const Element& window);
-
 // The records of the usable windows of one window list (a title within the limit and a
 // frame of positive size), in list order; absent when the deadline passed before they
-// were complete.
+// were complete. Each window's request waits at most until the deadline (`boundRequests`).
 std::optional<std::vector<WindowRecord>> windowRecords(
     Platform& platform, const std::vector<std::optional<Element>>& windows, WallTime deadline);
 

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "platform/linux/atspi_wire.h"
@@ -53,12 +54,24 @@ void readAll(ArgReader reader, std::string_view message, int depth) {
   }
 }
 
+// The reader's cost per byte: what the reply readers and the header parser look at grows
+// with the bytes, by a few steps each; a reading that descends into every level passes
+// over each value once per level, up to the protocol's 64.
+constexpr std::uint64_t kStepsPerByte = 16;
+constexpr std::uint64_t kNestingLevels = 64;
+constexpr std::size_t kReadAllLimit = 64 * 1024;
+
 void readMessage(std::string_view bytes) {
+  const std::uint64_t start = lin::readerSteps();
   const std::optional<ReceivedMessage> message = lin::parseMessage(bytes);
-  if (!message) return;
+  if (!message) {
+    if (lin::readerSteps() - start > kStepsPerByte * (bytes.size() + 16)) {
+      fail("refusing a message cost more than its bytes");
+    }
+    return;
+  }
   expectInside(message->signature, bytes, "the signature lies outside its message");
   expectInside(message->body, bytes, "the body lies outside its message");
-  readAll(ArgReader(*message), bytes, 0);
   (void)lin::isError(*message);
   (void)lin::uint32Reply(*message);
   (void)lin::stringReply(*message);
@@ -74,16 +87,28 @@ void readMessage(std::string_view bytes) {
   (void)lin::variantReferenceReply(*message);
   (void)lin::variantBooleanReply(*message);
   (void)lin::stringsReply(*message, 64);
+  if (lin::readerSteps() - start > kStepsPerByte * (bytes.size() + 16)) {
+    fail("reading a message cost more than its bytes");
+  }
+  // Every value at every level, for messages up to a size whose walk stays well inside the
+  // time-out however deep it nests (a larger one is read as the reply readers read it).
+  if (bytes.size() > kReadAllLimit) return;
+  const std::uint64_t descending = lin::readerSteps();
+  readAll(ArgReader(*message), bytes, 0);
+  if (lin::readerSteps() - descending > kNestingLevels * kStepsPerByte * (bytes.size() + 16)) {
+    fail("reading every value cost more than its bytes at every level");
+  }
 }
 
 }  // namespace
 }  // namespace nevo::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The stream exactly as received: a copy of just these bytes, so that a read past them is
-  // a read past the allocation.
-  const std::string stream(reinterpret_cast<const char*>(data), size);
-  std::string_view rest(stream);
+  // The stream exactly as received: a copy of just these bytes, without a terminating NUL,
+  // so that a read past them is a read past the allocation.
+  const std::unique_ptr<char[]> stream(new char[size == 0 ? 1 : size]);
+  if (size > 0) std::memcpy(stream.get(), data, size);
+  std::string_view rest(stream.get(), size);
   while (!rest.empty()) {
     const std::optional<std::size_t> length = nevo::lin::messageLength(rest);
     if (!length || *length == 0 || *length > rest.size()) break;  // broken, or wants more

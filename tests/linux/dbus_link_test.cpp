@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -197,27 +198,38 @@ TEST(Link, ARefusedHandshakeClosesTheLinkAndEndsTheWait) {
   ask(*side.link, answers, 0);
   side.received();
   side.write("REJECTED EXTERNAL\r\n");
-  // The wait ends as soon as the link is known to be closed, long before its deadline.
-  EXPECT_FALSE(serve(
+  // The wait ends as soon as the link is known to be closed, long before its deadline: the
+  // call fails then.
+  EXPECT_TRUE(serve(
       *side.link, [&] { return !answers.empty(); }, 60));
+  EXPECT_EQ(answers, (Answers{{0, 0}}));
   EXPECT_FALSE(side.link->open());
   EXPECT_FALSE(side.link->ready());
   EXPECT_FALSE(
       side.link->call(getRoleCall(ObjectRef{":1.5", "/a"}), [](const ReceivedMessage&) {}));
 }
 
-TEST(Link, ALinkWhoseOtherSideHasGoneRefusesCallsAndEndsWaits) {
+TEST(Link, ALinkWhoseOtherSideHasGoneFailsItsCallsRefusesMoreAndEndsWaits) {
   OtherSide side;
   Answers answers;
   ask(*side.link, answers, 0);
+  std::vector<bool> closed;
+  ASSERT_TRUE(side.link->call(getRoleCall(ObjectRef{":1.5", "/b"}),
+                              [&](const ReceivedMessage& reply) {
+                                closed.push_back(reply.linkClosed);
+                                answers.emplace_back(1, uint32Reply(reply).value_or(0));
+                              }));
   side.received();
   side.write(*roleReply(1, 12));
   side.close();
-  EXPECT_FALSE(serve(
+  EXPECT_TRUE(serve(
       *side.link, [&] { return answers.size() == 2; }, 60));
-  // What it said before it went is still taken.
-  EXPECT_EQ(answers, (Answers{{0, 12}}));
+  // What it said before it went is still taken; the call it left unanswered fails, marked
+  // as failed by the link (it may be asked again elsewhere).
+  EXPECT_EQ(answers, (Answers{{0, 12}, {1, 0}}));
+  EXPECT_EQ(closed, std::vector<bool>{true});
   EXPECT_FALSE(side.link->open());
+  EXPECT_FALSE(side.link->waiting());
   EXPECT_FALSE(
       side.link->call(getRoleCall(ObjectRef{":1.5", "/a"}), [](const ReceivedMessage&) {}));
 }
@@ -227,9 +239,55 @@ TEST(Link, AStreamThatIsNotMessagesClosesTheLink) {
   Answers answers;
   ask(*side.link, answers, 0);
   side.write(std::string("Xgarbage that is not a message header"));
-  EXPECT_FALSE(serve(
+  EXPECT_TRUE(serve(
       *side.link, [&] { return !answers.empty(); }, 60));
+  EXPECT_EQ(answers, (Answers{{0, 0}}));
   EXPECT_FALSE(side.link->open());
+}
+
+// A reply longer than any the backend reads (the protocol allows 128 MiB) is passed over by
+// its length as it comes, never held whole: its call fails, the link stays open and what
+// follows is read; a long reply that is read is held once, and its room given back.
+TEST(Link, AnOversizedReplyIsPassedOverAndALongOnesRoomIsGivenBack) {
+  OtherSide side;
+  Answers answers;
+  ask(*side.link, answers, 0);  // serial 1: answered with too much
+  ask(*side.link, answers, 1);  // serial 2: answered with a role after it
+  ask(*side.link, answers, 2);  // serial 3: a long reply that is read
+  side.received();
+  const auto bytesReply = [](std::uint32_t serial, std::size_t size) {
+    LibdbusMessage reply = test::methodReturn(serial);
+    const std::string bytes(size, 'x');
+    const char* data = bytes.data();
+    dbus_message_append_args(reply.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &data,
+                             static_cast<int>(size), DBUS_TYPE_INVALID);
+    return test::marshal(*reply);
+  };
+  const std::string stream = bytesReply(1, kMessageSizeLimit + 1) + test::marshal(*roleReply(2, 7)) +
+                             bytesReply(3, kMessageSizeLimit - 4096);
+  std::thread writer([&] {
+    std::size_t at = 0;
+    while (at < stream.size()) {
+      const ssize_t n = ::send(side.socket(), stream.data() + at, stream.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+  });
+  std::size_t largest = 0;
+  Link* links[] = {side.link.get()};
+  const double deadline = monotonicNow() + 60;
+  while (answers.size() < 3 && monotonicNow() < deadline) {
+    serveLinks(
+        links, [&] { return true; }, deadline);
+    largest = std::max(largest, side.link->receiveCapacity());
+  }
+  writer.join();
+  EXPECT_EQ(answers, (Answers{{0, 0}, {1, 7}, {2, 0}}));
+  EXPECT_TRUE(side.link->open());
+  // The passed-over reply was never held, and the long one was held once, at its length.
+  EXPECT_GT(largest, kMessageSizeLimit - 4096);
+  EXPECT_LT(largest, kMessageSizeLimit + (1u << 20));
+  EXPECT_LE(side.link->receiveCapacity(), 256u * 1024);
 }
 
 TEST(Link, AWaitEndsAtItsDeadlineWhileTheOtherSideNeverStopsWriting) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -399,7 +400,7 @@ TEST(ReceivedMessage, MalformedShapesReadAsAbsent) {
   };
   const Case cases[] = {
       {"a string whose length runs past the body", "s", std::string("\x10\0\0\0ab\0", 7), "s:? !"},
-      {"a string without its closing NUL", "s", std::string("\x02\0\0\0abc", 7), "s:?"},
+      {"a string without its closing NUL", "s", std::string("\x02\0\0\0abc", 7), "s:? !"},
       {"a string holding a NUL", "s", std::string("\x03\0\0\0a\0b\0", 8), "s:?"},
       {"an array longer than the body", "au", std::string("\x40\0\0\0\1\0\0\0", 8), "[] !"},
       {"a variant of no whole type", "v",
@@ -433,6 +434,121 @@ TEST(ReceivedMessage, MalformedShapesReadAsAbsent) {
     EXPECT_FALSE(stringReply(*message));
     EXPECT_FALSE(stateReply(*message));
   }
+}
+
+}  // namespace
+}  // namespace nevo::lin
+
+namespace nevo::lin {
+namespace {
+
+// `depth` structures around one byte: "((…y…))".
+std::string nestedStructures(int depth) {
+  return std::string(static_cast<std::size_t>(depth), '(') + "y" +
+         std::string(static_cast<std::size_t>(depth), ')');
+}
+
+// Reading costs what the bytes do, however deep their values nest: the reader's own count
+// of what it looked at stays within a few steps per byte for the shapes that cost a
+// quadratic walk before (the deepest nesting the bus relays, in dictionary entries read one
+// by one as the reply readers do, and in unknown header fields passed over). A reading that
+// descends into every level (as readAll does) passes over each value once per level it
+// descends, which the nesting limit bounds.
+TEST(ReceivedMessage, ReadingCostsWhatTheBytesDoAtAnyDepth) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  std::vector<Case> cases;
+  {
+    // a{y(((…y…)))}: entries of 16 bytes, 30 structures deep, read with every getter.
+    constexpr std::size_t kEntries = 4096;
+    std::string body(8, '\0');
+    for (std::size_t i = 0; i < kEntries; ++i) {
+      std::string entry = {static_cast<char>(i), 0, 0, 0, 0, 0, 0, 0, 'y'};
+      if (i + 1 < kEntries) entry.resize(16, '\0');
+      body += entry;
+    }
+    const auto length = static_cast<std::uint32_t>(body.size() - 8);
+    std::memcpy(body.data(), &length, 4);
+    cases.push_back({"dictionary entries 30 structures deep",
+                     handBuiltReturn('l', 1, "a{y" + nestedStructures(30) + "}", body)});
+  }
+  {
+    // A signal whose header holds thousands of fields of a code no one defines, each a
+    // variant 31 structures deep.
+    std::string fields;
+    const std::string type = nestedStructures(31);
+    for (int i = 0; i < 4000; ++i) {
+      fields.resize((fields.size() + 7) / 8 * 8, '\0');
+      fields += std::string{static_cast<char>(100), static_cast<char>(type.size())} + type + '\0';
+      fields.resize((fields.size() + 7) / 8 * 8, '\0');
+      fields += 'z';
+    }
+    std::string out = {'l', 4, 0, 1, 0, 0, 0, 0, 9, 0, 0, 0};
+    const auto size = static_cast<std::uint32_t>(fields.size());
+    out.append(reinterpret_cast<const char*>(&size), 4);
+    out += fields;
+    out.resize((out.size() + 7) / 8 * 8, '\0');
+    cases.push_back({"header fields holding deep variants", out});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::uint64_t before = readerSteps();
+    const std::optional<ReceivedMessage> message = parseMessage(c.bytes);
+    ASSERT_TRUE(message);
+    std::size_t entries = 0;
+    if (std::optional<ArgReader> items = ArgReader(*message).recurse(kTypeArray)) {
+      while (std::optional<ArgReader> entry = items->recurse(kTypeDictEntry)) {
+        ++entries;
+        EXPECT_TRUE(entry->byte());
+        entry->next();
+        EXPECT_TRUE(entry->recurse(kTypeStruct));
+        if (!items->next()) break;
+      }
+    }
+    (void)stringsReply(*message, 1024);
+    (void)referencesReply(*message, 1024);
+    const std::uint64_t steps = readerSteps() - before;
+    EXPECT_LE(steps, 8 * c.bytes.size()) << steps << " steps for " << c.bytes.size() << " bytes";
+    const std::uint64_t descending = readerSteps();
+    (void)readAll(ArgReader(*message));
+    EXPECT_LE(readerSteps() - descending, 8 * 64 * c.bytes.size());
+  }
+}
+
+// Strings are handed out up to the reader's limit, cut before a whole character; an object
+// path longer than any object's reads as absent rather than as another object's.
+TEST(ReceivedMessage, LongStringsAreCutAndLongPathsRefused) {
+  std::string longName;
+  while (longName.size() < 3 * kStringLimit) longName += "\xe4\xb8\xad";  // 中
+  const auto withString = [](const std::string& signature, const std::string& text) {
+    std::string body(4, '\0');
+    const auto size = static_cast<std::uint32_t>(text.size());
+    std::memcpy(body.data(), &size, 4);
+    return handBuiltReturn('l', 1, signature, body + text + '\0');
+  };
+  const std::string name = withString("s", longName);
+  const std::optional<std::string> read = stringReply(*parseMessage(name));
+  ASSERT_TRUE(read);
+  EXPECT_LE(read->size(), kStringLimit);
+  EXPECT_GT(read->size(), kStringLimit - 4);
+  EXPECT_EQ(read->size() % 3, 0u) << "a character was split";
+  EXPECT_EQ(*read, longName.substr(0, read->size()));
+
+  const std::string path = "/" + std::string(kPathLimit, 'a');
+  const std::string bus = ":1.5";
+  std::string body(4, '\0');
+  const auto busSize = static_cast<std::uint32_t>(bus.size());
+  std::memcpy(body.data(), &busSize, 4);
+  body += bus + '\0';
+  body.resize((body.size() + 3) / 4 * 4, '\0');
+  const auto pathSize = static_cast<std::uint32_t>(path.size());
+  body.append(reinterpret_cast<const char*>(&pathSize), 4);
+  body += path + '\0';
+  const std::string reference = handBuiltReturn('l', 1, "(so)", body);
+  EXPECT_FALSE(referenceReply(*parseMessage(reference)));
+  EXPECT_TRUE(parseMessage(reference)) << "the message itself is sound";
 }
 
 }  // namespace

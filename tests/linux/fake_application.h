@@ -37,6 +37,23 @@ struct FakeObject {
   std::string parent;                 // object path
 };
 
+// What a hostile application does to whoever reads it (each mode answers every call, as
+// a valid message the bus would relay).
+enum class Hostility {
+  none,
+  // Every reply follows a signal whose header holds hundreds of unknown fields, each a
+  // variant of the deepest nesting the bus relays. (Its GetAll answers would also hold such
+  // dictionary entries, but the backend sends no GetAll: a properties call without a
+  // property "crashes" this application, as it kills Qt.)
+  deepValues,
+  // Every string (names, descriptions, identifiers, texts) is 16 MiB long, after its
+  // object's own text.
+  hugeStrings,
+  // The application offers its own socket, and closes every connection to it once a few
+  // calls have come over them, with calls unanswered (it is accepted again later).
+  closesOwnConnections,
+};
+
 // One call the application received.
 struct LoggedCall {
   std::string member;
@@ -72,6 +89,16 @@ class FakeApplication {
   // Stops answering, or answers again (what came meanwhile included).
   void stop() { stopped_ = true; }
   void resume() { stopped_ = false; }
+  // Set before the link is used.
+  void setHostility(Hostility hostility);
+  // From now on the application is served by a process of its own (the test's process then
+  // holds only the reader's side: its memory is the reader's); it ends when the link
+  // closes. Called before takeLink(); false when no process could be had.
+  bool serveFromChildProcess();
+  // Connections made to the application's own socket, and those it closed with calls
+  // unanswered.
+  int ownConnections() const { return ownConnections_; }
+  int closedConnections() const { return closedConnections_; }
 
   // The backend's end of the connection; taken once.
   std::unique_ptr<Link> takeLink() { return std::move(link_); }
@@ -82,6 +109,14 @@ class FakeApplication {
  private:
   void serve();
   std::string answer(const std::string& bytes);
+  std::string hostileAnswer(const std::string& bytes, const std::string& member,
+                            const FakeObject& object, std::uint32_t serial);
+
+  std::atomic<Hostility> hostility_{Hostility::none};
+  std::atomic<int> listener_{-1};
+  std::string ownAddress_;
+  std::atomic<int> ownConnections_{0};
+  std::atomic<int> closedConnections_{0};
 
   int socket_ = -1;
   std::unique_ptr<Link> link_;

@@ -1,8 +1,9 @@
 // A scripted X server on an abstract Unix socket, for tests of what the tool does with a
 // display that answers, refuses, or stops answering at a chosen point. It speaks as much of
 // the protocol as the tool's X11 side uses: the connection setup (one screen), atoms,
-// property reads (every property holds one window), and the few other requests that have
-// replies.
+// property reads (every property holds one window), the few other requests that have
+// replies, and, when asked to, the X-Resource extension's answer to which process made a
+// window.
 #pragma once
 
 #include <poll.h>
@@ -12,8 +13,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace nevo::test {
@@ -24,6 +28,10 @@ inline constexpr std::uint8_t kInternAtom = 16;
 inline constexpr std::uint8_t kGetProperty = 20;
 inline constexpr std::uint8_t kTranslateCoordinates = 40;
 inline constexpr std::uint8_t kGetInputFocus = 43;
+inline constexpr std::uint8_t kQueryExtension = 98;
+// The major opcode the server gives the X-Resource extension, and its client id query.
+inline constexpr std::uint8_t kResourceOpcode = 140;
+inline constexpr std::uint8_t kResourceQueryClientIds = 4;
 // The window every property read of an answering server holds.
 inline constexpr std::uint32_t kActiveWindow = 0x400001;
 
@@ -34,6 +42,13 @@ inline void put32(std::string& out, std::uint32_t value) {
   out.append(reinterpret_cast<const char*>(&value), 4);
 }
 
+// What the server says about the processes of its clients (X-Resource).
+struct Resources {
+  bool extension = false;     // the server has the extension
+  std::uint32_t pid = 0;      // the process it gives for every window
+  bool pidValue = true;       // false: it answers the query without a process value
+};
+
 // What the server does.
 enum class Script {
   refuses,         // answers every connection's setup with a refusal and its reason
@@ -41,11 +56,17 @@ enum class Script {
   noSetup,         // takes the connection and never answers its setup
   stopsBeforeReply,  // answers the setup and the atoms, then, from the first property read, nothing
   stopsMidReply,   // after the atoms, sends the first 32 bytes of a longer reply, then nothing
+  longTitles,      // as answers, but every window's title (_NET_WM_NAME, WM_NAME) is 64 MB long
 };
+
+// The title of the longTitles script, and its length.
+inline constexpr std::string_view kLongTitleStart = "Hostile title ";
+inline constexpr std::size_t kLongTitleBytes = 64u << 20;
 
 class ScriptedXServer {
  public:
-  explicit ScriptedXServer(Script script) : script_(script) {
+  explicit ScriptedXServer(Script script, Resources resources = {})
+      : script_(script), resources_(resources) {
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     for (int number = 7000 + ::getpid() % 1000; number < 9000; ++number) {
       sockaddr_un address{};
@@ -72,6 +93,8 @@ class ScriptedXServer {
   ScriptedXServer& operator=(const ScriptedXServer&) = delete;
 
   const std::string& display() const { return display_; }
+  // The most bytes of a title sent in one reply (longTitles).
+  std::size_t largestTitleSent() const { return largestTitleSent_; }
 
   // Ends serving, once it has taken every request already written to it, and returns how
   // many requests came after the one it stopped answering.
@@ -239,12 +262,42 @@ class ScriptedXServer {
     }
     if (in.size() < size) return false;
     const auto opcode = static_cast<std::uint8_t>(in[0]);
+    const auto minor = static_cast<std::uint8_t>(in[1]);
+    const std::string request = in.substr(0, size);
     in.erase(0, size);
     ++sequence_;
     if (!answering_) {
       ++requestsAfterStopping_;
     } else if (opcode == kInternAtom) {
+      std::uint16_t nameLength = 0;
+      std::memcpy(&nameLength, request.data() + 4, 2);
+      if (request.size() >= 8u + nameLength) {
+        const std::string name = request.substr(8, nameLength);
+        if (name == "_NET_WM_NAME") netWmName_ = 0x1000u + sequence_;
+        if (name == "UTF8_STRING") utf8String_ = 0x1000u + sequence_;
+      }
       send(replyHead(sequence_, 0, 0, 0x1000u + sequence_));
+    } else if (opcode == kQueryExtension) {
+      std::uint16_t nameLength = 0;
+      std::memcpy(&nameLength, request.data() + 4, 2);
+      const bool present = resources_.extension && request.size() >= 8u + nameLength &&
+                           request.compare(8, nameLength, "X-Resource") == 0;
+      // present, major opcode, first event, first error
+      send(replyHead(sequence_, 0, 0, present ? 1u | (std::uint32_t{kResourceOpcode} << 8) : 0u));
+    } else if (opcode == kResourceOpcode && minor == kResourceQueryClientIds &&
+               request.size() >= 16) {
+      std::uint32_t client = 0;
+      std::memcpy(&client, request.data() + 8, 4);
+      // One value: the local client process (mask 2), 4 bytes; or only the client's XID.
+      std::string reply = replyHead(sequence_, 0, 4, 1);
+      put32(reply, client);
+      put32(reply, resources_.pidValue ? 2 : 1);
+      put32(reply, 4);
+      put32(reply, resources_.pidValue ? resources_.pid : client & 0xffe00000u);
+      send(reply);
+    } else if (script_ == Script::longTitles && opcode == kGetProperty && request.size() >= 24 &&
+               isTitle(request)) {
+      sendTitle(request);
     } else if (script_ == Script::stopsBeforeReply && opcode == kGetProperty) {
       answering_ = false;
     } else if (script_ == Script::stopsMidReply && opcode == kGetProperty) {
@@ -261,7 +314,43 @@ class ScriptedXServer {
     return true;
   }
 
+  static constexpr std::uint32_t kWmName = 39;  // the predefined WM_NAME atom
+  static constexpr std::uint32_t kString = 31;  // the predefined STRING atom
+
+  bool isTitle(const std::string& request) const {
+    std::uint32_t property = 0;
+    std::memcpy(&property, request.data() + 8, 4);
+    return property == kWmName || (netWmName_ != 0 && property == netWmName_);
+  }
+
+  // As much of the title as asked for (offset and length in 32-bit units), and what is left.
+  void sendTitle(const std::string& request) {
+    std::uint32_t property = 0, offset = 0, length = 0;
+    std::memcpy(&property, request.data() + 8, 4);
+    std::memcpy(&offset, request.data() + 16, 4);
+    std::memcpy(&length, request.data() + 20, 4);
+    const std::size_t start = std::min<std::size_t>(std::size_t{offset} * 4, kLongTitleBytes);
+    const std::size_t count =
+        std::min<std::size_t>(std::size_t{length} * 4, kLongTitleBytes - start);
+    std::string value(count, 'x');
+    for (std::size_t i = start; i < kLongTitleStart.size() && i - start < count; ++i) {
+      value[i - start] = kLongTitleStart[i];
+    }
+    const auto padded = static_cast<std::uint32_t>((count + 3) / 4);
+    const std::uint32_t type = property == kWmName ? kString : utf8String_;
+    std::string reply = replyHead(sequence_, 8, padded, type,
+                                  static_cast<std::uint32_t>(kLongTitleBytes - start - count),
+                                  static_cast<std::uint32_t>(count));
+    value.resize(std::size_t{padded} * 4, '\0');
+    send(reply + value);
+    largestTitleSent_ = std::max(largestTitleSent_.load(), count);
+  }
+
   Script script_;
+  Resources resources_;
+  std::uint32_t netWmName_ = 0;
+  std::uint32_t utf8String_ = 0;
+  std::atomic<std::size_t> largestTitleSent_{0};
   int listener_ = -1;
   int client_ = -1;
   int wake_[2] = {-1, -1};

@@ -64,5 +64,38 @@ TEST(CfRunLoopWait, ReturnsAtOnceForADateThatPassed) {
   EXPECT_TRUE(fake::runLoop().runs.empty());
 }
 
+TEST(CfRunLoopTurn, ServesWhatIsPendingWithoutWaiting) {
+  struct Case {
+    const char* name;
+    std::vector<CFRunLoopRunResult> results;  // what each pass returns, in order
+    std::size_t passes;
+  } cases[] = {
+      {"nothing pending", {kCFRunLoopRunTimedOut}, 1},
+      {"nothing registered in the mode", {kCFRunLoopRunFinished}, 1},
+      {"two sources, then nothing",
+       {kCFRunLoopRunHandledSource, kCFRunLoopRunHandledSource, kCFRunLoopRunTimedOut},
+       3},
+      {"stopped", {kCFRunLoopRunHandledSource, kCFRunLoopRunStopped}, 2},
+      {"a source that keeps firing",
+       std::vector<CFRunLoopRunResult>(100, kCFRunLoopRunHandledSource),
+       static_cast<std::size_t>(kRunLoopTurnPasses)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::RunLoop& loop = fake::runLoop();
+    loop = fake::RunLoop{};
+    loop.now = 100;
+    std::size_t next = 0;
+    loop.run = [&](CFTimeInterval) { return c.results.at(next++); };
+    cfRunLoopTurn();
+    ASSERT_EQ(loop.runs.size(), c.passes);
+    for (std::size_t i = 0; i < loop.runs.size(); ++i) {
+      EXPECT_EQ(loop.runs[i], 0.0);
+      EXPECT_TRUE(loop.returnsAfterSource[i]);
+    }
+    EXPECT_EQ(loop.now, 100);
+  }
+}
+
 }  // namespace
 }  // namespace nevo::macos

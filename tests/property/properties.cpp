@@ -69,8 +69,12 @@ std::string walkBudgetProblem(const sim::SimDesktop& desktop, bool focusedElemen
   const long allowance = focusedElementPossible ? 1 : 0;
   long evaluations = 0;  // every evaluation of an element reads its role
   int parents = 0;
+  // The walk begins after the focused element is read; the application's own role is read
+  // before that.
+  bool walking = false;
   for (const Call& call : desktop.calls()) {
-    if (call.reads("AXRole")) ++evaluations;
+    if (call.reads("AXFocusedUIElement")) walking = true;
+    if (walking && call.reads("AXRole")) ++evaluations;
     if (call.op == Op::readValues && call.name == "AXChildren") {
       const long visits = std::max(0L, evaluations - allowance);
       if (call.number > static_cast<double>(limit::kVisits - visits)) {

@@ -109,8 +109,18 @@ struct Override {
   std::function<CFTypeRef()> make;
 };
 
+// What the workspace took in since the last turn of the run loop, by kind of read.
+struct WorkspaceTaken {
+  std::optional<std::optional<RunningApplication>> frontmost;
+  std::optional<std::vector<RunningApplication>> running;
+  std::map<ProcessId, std::optional<RunningApplication>> byPid;
+};
+
 struct State {
   sim::SimDesktop* desktop = nullptr;
+  WorkspaceTaken workspace;
+  int requests = 0;
+  int refuseAfter = -1;  // negative: no request is refused but for want of trust
   std::vector<std::unique_ptr<Object>> objects;  // every object of this test, freed ones too
   std::unordered_set<const void*> known;
   std::vector<Override> overrides;
@@ -367,6 +377,41 @@ Object& elementObject(AXUIElementRef element, std::string_view function) {
   return o;
 }
 
+// Counts one accessibility request through `e` and tells whether the system refuses it:
+// the desktop does not trust the tool, or the test withdrew the permission before it.
+bool refused(const Object& e) {
+  const int request = ++state().requests;
+  const int allowed = state().refuseAfter;
+  return !e.desktop->trusted || (allowed >= 0 && request > allowed);
+}
+
+class DesktopWorkspace final : public macos::Workspace {
+ public:
+  std::optional<RunningApplication> frontmostApplication() override {
+    auto& taken = state().workspace.frontmost;
+    if (!taken) taken = desktop("frontmostApplication").frontmostApplication();
+    return *taken;
+  }
+  std::vector<RunningApplication> runningApplications() override {
+    auto& taken = state().workspace.running;
+    if (!taken) taken = desktop("runningApplications").runningApplications();
+    return *taken;
+  }
+  std::optional<RunningApplication> runningApplication(ProcessId pid) override {
+    auto& byPid = state().workspace.byPid;
+    auto it = byPid.find(pid);
+    if (it == byPid.end()) {
+      it = byPid.emplace(pid, desktop("runningApplicationWithProcessIdentifier")
+                                  .runningApplication(pid))
+               .first;
+    }
+    return it->second;
+  }
+  bool activate(const RunningApplication& application, unsigned options) override {
+    return desktop("activateWithOptions").activate(application, options);
+  }
+};
+
 AXUIElementRef newElement(sim::SimDesktop& d, Element element, std::string origin) {
   Object& o = make(Kind::element, std::move(origin));
   o.desktop = &d;
@@ -412,6 +457,8 @@ bool convertNumber(const Object& n, T* out) {
 
 void bind(sim::SimDesktop& d) {
   state().desktop = &d;
+  // A new run of the tool is a new process, whose workspace reads the system afresh.
+  state().workspace = WorkspaceTaken{};
 }
 
 void serveRaw(const Element& element, std::string attribute, std::function<CFTypeRef()> make) {
@@ -483,6 +530,23 @@ RunLoop& runLoop() {
   return state().runLoop;
 }
 
+macos::Workspace& workspace() {
+  static DesktopWorkspace workspace;
+  return workspace;
+}
+
+void runLoopTurned() {
+  state().workspace = WorkspaceTaken{};
+}
+
+void refuseRequestsAfter(int allowed) {
+  state().refuseAfter = allowed;
+}
+
+int requests() {
+  return state().requests;
+}
+
 std::vector<std::string> endTest() {
   State& s = state();
   std::vector<std::string> problems = std::move(s.problems);
@@ -512,6 +576,9 @@ std::vector<std::string> endTest() {
   s.problems.clear();
   s.calls.clear();
   s.runLoop = RunLoop{};
+  s.workspace = WorkspaceTaken{};
+  s.requests = 0;
+  s.refuseAfter = -1;
   s.desktop = nullptr;
   return problems;
 }
@@ -716,9 +783,11 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
                                       Boolean returnAfterSourceHandled) {
   called("CFRunLoopRunInMode");
   if (mode != kCFRunLoopDefaultMode) fatal("CFRunLoopRunInMode", "not the default mode");
-  if (returnAfterSourceHandled) fatal("CFRunLoopRunInMode", "returns after the first source");
+  if (!(seconds >= 0)) fatal("CFRunLoopRunInMode", "a negative or undefined time");
   RunLoop& loop = state().runLoop;
   loop.runs.push_back(seconds);
+  loop.returnsAfterSource.push_back(returnAfterSourceHandled != 0);
+  runLoopTurned();
   if (loop.run) return loop.run(seconds);
   loop.now += seconds;
   return kCFRunLoopRunTimedOut;
@@ -761,6 +830,10 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   const std::string name = nameOf(attribute, "AXUIElementCopyAttributeValue");
   if (value == nullptr) fatal("AXUIElementCopyAttributeValue", "no place for the value");
   const std::string origin = "AXUIElementCopyAttributeValue(" + name + ")";
+  if (refused(e)) {
+    *value = poisoned(Kind::string, origin);
+    return kAXErrorAPIDisabled;
+  }
   const AttributeRead read = e.desktop->copyAttributeValue(*e.element, name);
   if (read.status != AxStatus::success) {
     *value = poisoned(Kind::string, origin);
@@ -785,6 +858,10 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
   std::string origin = std::string(kFunction) + "(";
   for (std::size_t i = 0; i < names.size(); ++i) origin += (i > 0 ? "," : "") + names[i];
   origin += ")";
+  if (refused(e)) {
+    *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
+    return kAXErrorAPIDisabled;
+  }
 
   const std::vector<std::string_view> views(names.begin(), names.end());
   const std::vector<AttributeRead> reads =
@@ -818,6 +895,10 @@ AXError AXUIElementGetAttributeValueCount(AXUIElementRef element, CFStringRef at
   const Object& e = elementObject(element, "AXUIElementGetAttributeValueCount");
   const std::string name = nameOf(attribute, "AXUIElementGetAttributeValueCount");
   if (count == nullptr) fatal("AXUIElementGetAttributeValueCount", "no place for the count");
+  if (refused(e)) {
+    *count = kHandedOutCount;
+    return kAXErrorAPIDisabled;
+  }
   const CountRead read = e.desktop->getAttributeValueCount(*e.element, name);
   if (read.status != AxStatus::success) {
     *count = kHandedOutCount;
@@ -834,6 +915,10 @@ AXError AXUIElementCopyAttributeValues(AXUIElementRef element, CFStringRef attri
   const std::string name = nameOf(attribute, "AXUIElementCopyAttributeValues");
   if (values == nullptr) fatal("AXUIElementCopyAttributeValues", "no place for the values");
   const std::string origin = "AXUIElementCopyAttributeValues(" + name + ")";
+  if (refused(e)) {
+    *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
+    return kAXErrorAPIDisabled;
+  }
   const AttributeRead read = e.desktop->copyAttributeValues(*e.element, name, index, maxValues);
   if (read.status != AxStatus::success) {
     *values = static_cast<CFArrayRef>(poisoned(Kind::array, origin));
@@ -854,6 +939,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
                                ") was given a value that is not a boolean: " + describe(v));
     return kAXErrorIllegalArgument;
   }
+  if (refused(e)) return kAXErrorAPIDisabled;
   return axError(e.desktop->setBooleanAttribute(*e.element, name, v.truth));
 }
 
@@ -861,6 +947,7 @@ AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
   called("AXUIElementPerformAction");
   const Object& e = elementObject(element, "AXUIElementPerformAction");
   const std::string name = nameOf(action, "AXUIElementPerformAction");
+  if (refused(e)) return kAXErrorAPIDisabled;
   return axError(e.desktop->performAction(*e.element, name));
 }
 
@@ -869,6 +956,11 @@ AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, fl
   called("AXUIElementCopyElementAtPosition");
   const Object& e = elementObject(application, "AXUIElementCopyElementAtPosition");
   if (element == nullptr) fatal("AXUIElementCopyElementAtPosition", "no place for the element");
+  if (refused(e)) {
+    *element =
+        static_cast<AXUIElementRef>(poisoned(Kind::element, "AXUIElementCopyElementAtPosition"));
+    return kAXErrorAPIDisabled;
+  }
   const ElementRead read = e.desktop->copyElementAtPosition(*e.element, x, y);
   if (read.status != AxStatus::success || !read.element) {
     *element =

@@ -23,6 +23,13 @@
 // Strings are kept as UTF-16, as CoreFoundation keeps them, so the backend's conversion to
 // UTF-8 is exercised. A string of the desktop that is not valid UTF-8 cannot be a CFString;
 // the fake stores U+FFFD for each byte it cannot decode.
+//
+// Without the permission the system refuses every accessibility request with
+// kAXErrorAPIDisabled; so does the fake while the desktop is not trusted, and, for a test
+// that withdraws the permission in the middle of a command, from a chosen request on.
+//
+// The workspace (AppKit's NSWorkspace, which has no C interface) is faked too, as a
+// process that does not run its run loop sees it: frozen between turns of the run loop.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
@@ -34,12 +41,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/macos/workspace.h"
 #include "platform/platform.h"
 #include "sim_desktop.h"
 
 namespace nevo::fake {
 
-// The desktop that the trust check and element creation ask, until the end of the test.
+// The desktop that the trust check, element creation and the workspace ask, until the end
+// of the test. Binding starts a new run: the workspace reads the desktop afresh.
 void bind(sim::SimDesktop& desktop);
 
 // From now on until the end of the test, a successful read of `attribute` of an element
@@ -75,8 +84,27 @@ struct RunLoop {
   // Answers CFRunLoopRunInMode(seconds) in place of the default, when set.
   std::function<CFRunLoopRunResult(CFTimeInterval seconds)> run;
   std::vector<CFTimeInterval> runs;  // the seconds of every run, in order
+  std::vector<bool> returnsAfterSource;  // each run's returnAfterSourceHandled, in order
 };
 RunLoop& runLoop();
+
+// AppKit's workspace over the bound desktop. Each kind of read (the frontmost application,
+// the running applications, the application of one pid) answers what the desktop reported
+// at the first such read after the last turn of the run loop, as AppKit's values persist
+// until the run loop turns: a CFRunLoopRunInMode call, or runLoopTurned(). Activation goes
+// to the desktop at once.
+macos::Workspace& workspace();
+// The run loop was served outside CFRunLoopRunInMode (the tests' wait on the desktop's
+// clock, which stands in for cfRunLoopUntil).
+void runLoopTurned();
+
+// Accessibility requests: reads, batches, counts, value copies, writes, actions and hit
+// tests (each would be served by another application). From the one after the first
+// `allowed` of them on, every request is refused with kAXErrorAPIDisabled, as after the
+// permission was withdrawn; the trust check keeps the desktop's answer.
+void refuseRequestsAfter(int allowed);
+// The requests made so far in this test, refused ones included.
+int requests();
 
 // The end of a test: what was wrong (objects still alive, with where they came from; the
 // permanent objects' counts off; poisoned values read), then every object is freed and

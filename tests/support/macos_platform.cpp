@@ -1,6 +1,9 @@
-// The command tests through the macOS backend: its accessibility code (AxPlatform) over the
-// fake of the system's C interfaces, bound to the simulated desktop, with the workspace,
-// own process, standard input, clock and run loop served by the desktop itself.
+// The command tests through the macOS backend: its plain C++ (AxPlatform) over the fake of
+// the system's C interfaces and of AppKit's workspace, bound to the simulated desktop, with
+// the own process, standard input, clock and run loop served by the desktop itself.
+#include <memory>
+#include <vector>
+
 #include "commands.h"
 #include "fake_macos.h"
 #include "platform/macos/ax_platform.h"
@@ -10,40 +13,37 @@ namespace {
 
 class DesktopServedMacPlatform final : public macos::AxPlatform {
  public:
-  void bind(sim::SimDesktop& desktop) { desktop_ = &desktop; }
+  explicit DesktopServedMacPlatform(sim::SimDesktop& desktop)
+      : AxPlatform(fake::workspace()), desktop_(desktop) {}
 
-  std::optional<RunningApplication> frontmostApplication() override {
-    return desktop_->frontmostApplication();
-  }
-  std::vector<RunningApplication> runningApplications() override {
-    return desktop_->runningApplications();
-  }
-  std::optional<RunningApplication> runningApplication(ProcessId pid) override {
-    return desktop_->runningApplication(pid);
-  }
-  bool activate(const RunningApplication& application, unsigned options) override {
-    return desktop_->activate(application, options);
-  }
-  ProcessId ownProcessIdentifier() override { return desktop_->ownProcessIdentifier(); }
+  ProcessId ownProcessIdentifier() override { return desktop_.ownProcessIdentifier(); }
   std::string readStandardInput(std::size_t maxBytes) override {
-    return desktop_->readStandardInput(maxBytes);
+    return desktop_.readStandardInput(maxBytes);
   }
-  WallTime now() override { return desktop_->now(); }
-  void runLoopUntil(WallTime date) override { desktop_->runLoopUntil(date); }
+  WallTime now() override { return desktop_.now(); }
+  // The wait serves the run loop, as cfRunLoopUntil does on a Mac: the workspace takes in
+  // what changed meanwhile.
+  void runLoopUntil(WallTime date) override {
+    desktop_.runLoopUntil(date);
+    fake::runLoopTurned();
+  }
+  // The fake's requests wait as the desktop's do, so its default is the desktop's.
+  float defaultMessagingTimeout() override { return desktop_.defaultMessagingTimeout(); }
 
  private:
-  sim::SimDesktop* desktop_ = nullptr;
+  sim::SimDesktop& desktop_;
 };
 
 }  // namespace
 
 Platform& platformUnderTest(sim::SimDesktop& desktop) {
-  // The backend keeps nothing between calls but the desktop it serves, so one instance
-  // serves every test.
-  static DesktopServedMacPlatform platform;
-  platform.bind(desktop);
+  // A fresh backend for each command, as each run of the tool is a process of its own: what
+  // one run learnt (a refused request) does not reach the next. Earlier ones are kept, since
+  // a test may still hold the platform it asked for before.
+  static std::vector<std::unique_ptr<DesktopServedMacPlatform>> platforms;
+  platforms.push_back(std::make_unique<DesktopServedMacPlatform>(desktop));
   fake::bind(desktop);
-  return platform;
+  return *platforms.back();
 }
 
 }  // namespace nevo::test

@@ -235,6 +235,7 @@ class SimDesktop final : public Platform {
   Element createApplicationElement(ProcessId pid) override;
   Element createSystemWideElement() override;
   void setMessagingTimeout(const Element& element, float seconds) override;
+  float defaultMessagingTimeout() override { return defaultTimeout; }
   AttributeRead copyAttributeValue(const Element& element, std::string_view name) override;
   std::vector<AttributeRead> copyMultipleAttributeValues(const Element& element,
                                                          AttributeNames names) override;

@@ -31,8 +31,13 @@ std::optional<ObjectRef> reference(const ArgReader& reader) {
   return ObjectRef{std::string(*bus), std::string(*path)};
 }
 
+// A reply of the call's own shape: a method return whose arguments are `signature`.
+bool shaped(const ReceivedMessage& reply, std::string_view signature) {
+  return !isError(reply) && reply.signature == signature;
+}
+
 std::optional<ArgReader> variant(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "v")) return std::nullopt;
   return ArgReader(reply).recurse(kTypeVariant);
 }
 
@@ -143,17 +148,17 @@ bool isError(const ReceivedMessage& reply) {
 }
 
 std::optional<std::uint32_t> uint32Reply(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "u")) return std::nullopt;
   return ArgReader(reply).uint32();
 }
 
 std::optional<std::string> stringReply(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "s")) return std::nullopt;
   return text(ArgReader(reply));
 }
 
 std::optional<StateSet> stateReply(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "au") && !shaped(reply, "ai")) return std::nullopt;
   std::optional<ArgReader> words = ArgReader(reply).recurse(kTypeArray);
   if (!words) return std::nullopt;
   StateSet set = 0;
@@ -172,7 +177,7 @@ std::optional<StateSet> stateReply(const ReceivedMessage& reply) {
 }
 
 std::optional<Extents> extentsReply(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "(iiii)")) return std::nullopt;
   std::optional<ArgReader> box = ArgReader(reply).recurse(kTypeStruct);
   if (!box) return std::nullopt;
   std::int32_t values[4];
@@ -186,13 +191,13 @@ std::optional<Extents> extentsReply(const ReceivedMessage& reply) {
 }
 
 std::optional<ObjectRef> referenceReply(const ReceivedMessage& reply) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "(so)")) return std::nullopt;
   return reference(ArgReader(reply));
 }
 
 std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& reply,
                                                       std::size_t limit) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "a(so)")) return std::nullopt;
   std::optional<ArgReader> items = ArgReader(reply).recurse(kTypeArray);
   if (!items) return std::nullopt;
   std::vector<ObjectRef> references;
@@ -208,7 +213,7 @@ std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& rep
 
 std::optional<std::vector<std::string>> stringsReply(const ReceivedMessage& reply,
                                                      std::size_t limit) {
-  if (isError(reply)) return std::nullopt;
+  if (!shaped(reply, "as")) return std::nullopt;
   std::optional<ArgReader> items = ArgReader(reply).recurse(kTypeArray);
   if (!items) return std::nullopt;
   std::vector<std::string> strings;

@@ -75,6 +75,10 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
 
   // The registry must answer: it is what lists the applications. What it answers also
   // serves the first look-up of the applications.
+  return listApplications(deadline);
+}
+
+std::optional<std::vector<ObjectRef>> Connections::listApplications(double deadline) {
   struct RegistryListing {
     bool answered = false;
     std::optional<std::vector<ObjectRef>> applications;
@@ -83,7 +87,7 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   auto listed = std::make_shared<RegistryListing>();
   const Call children =
       getChildrenCall(ObjectRef{std::string(kRegistryName), std::string(kRootPath)});
-  if (!bus_->call(children, [listed](const ReceivedMessage& reply) {
+  if (!sendToBus(children, [listed](const ReceivedMessage& reply) {
         listed->answered = true;
         listed->applications = referencesReply(reply, kApplicationListingLimit);
       })) {
@@ -141,6 +145,17 @@ bool Connections::send(const std::string& bus, const Call& call, ReplyHandler ha
       --inHandler_;
     };
   }
+  if (link != bus_.get()) {
+    // A call on one of the application's own connections that closes before answering is
+    // asked again on another that is open (or on the bus), once.
+    handler = [this, bus, call, inner = std::move(handler)](const ReceivedMessage& reply) {
+      if (reply.linkClosed) {
+        Link* other = linkFor(bus);
+        if (other != nullptr && other->open() && other->call(call, inner)) return;
+      }
+      inner(reply);
+    };
+  }
   if (!link->call(call, std::move(handler))) return false;
   // Only a call that went out is outstanding.
   if (detailedStatistics_ && outstanding_++ == 0 && idleSince_ > 0) {
@@ -192,17 +207,9 @@ void Connections::connectPeers(const std::string& bus, int count) {
   }
 }
 
-void Connections::serveReceived() {
-  for (Link* link : links()) link->pump();
-}
-
-void Connections::addDescriptors(std::vector<pollfd>& descriptors) {
-  for (Link* link : links()) {
-    if (link->descriptor() < 0 || !link->open()) continue;
-    short events = POLLIN;
-    if (link->wantsWrite()) events |= POLLOUT;
-    descriptors.push_back(pollfd{link->descriptor(), events, 0});
-  }
+void Connections::serveUntil(int watched, const std::function<void()>& onWatched,
+                             double deadline) {
+  serveLinksUntil(links(), watched, onWatched, deadline);
 }
 
 }  // namespace nevo::lin

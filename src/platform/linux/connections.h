@@ -57,6 +57,9 @@ class Connections {
   // listing, or absent when the bus cannot be found or reached or the registry does not
   // answer by the deadline.
   std::optional<std::vector<ObjectRef>> open(X11Desktop& display, double deadline);
+  // Asks the registry for the applications on the bus; absent when it does not answer by
+  // the deadline.
+  std::optional<std::vector<ObjectRef>> listApplications(double deadline);
   bool connected() const { return bus_ != nullptr; }
   // Takes a bus link already connected (tests: a scripted application on a socket pair).
   void adopt(std::unique_ptr<Link> bus) { bus_ = std::move(bus); }
@@ -70,10 +73,10 @@ class Connections {
   // `done`.
   bool await(const std::function<bool()>& done, double deadline);
 
-  // For a wait that also watches other descriptors: takes in what has come (late replies
-  // reach their handlers) and adds the descriptors to poll.
-  void serveReceived();
-  void addDescriptors(std::vector<pollfd>& descriptors);
+  // Serves every connection until the monotonic deadline, whether or not calls are
+  // outstanding (late replies reach their handlers), also watching `watched` (a descriptor
+  // or -1): `onWatched` runs first and whenever it has something to read.
+  void serveUntil(int watched, const std::function<void()>& onWatched, double deadline);
 
   const CallStatistics& statistics() const { return statistics_; }
   CallStatistics& statistics() { return statistics_; }

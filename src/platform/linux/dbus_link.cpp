@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,12 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kReadsPerPump = 16;
 // The longest line of the handshake taken in.
 constexpr std::size_t kHandshakeLineLimit = 4096;
+// The most bytes of messages one serving of a link hands on before its caller looks at the
+// clock again (at least one message is): more than one pump reads, so that what a link has
+// taken in cannot pile up, and little enough that a deadline is seen within milliseconds.
+constexpr std::size_t kDispatchBytes = 4u << 20;
+// A receive buffer larger than this is given back once what it held has been handed on.
+constexpr std::size_t kKeptBufferSize = 256 * 1024;
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -158,6 +165,20 @@ void Link::close() {
   open_ = false;
 }
 
+void Link::failPending() {
+  // As if each call had been answered with an error: its caller may ask again elsewhere.
+  // The table is taken first, as the handlers may queue calls (on this link they fail).
+  std::unordered_map<std::uint32_t, ReplyHandler> stranded;
+  stranded.swap(pending_);
+  for (auto& [serial, handler] : stranded) {
+    ReceivedMessage failure;
+    failure.type = kMessageError;
+    failure.replySerial = serial;
+    failure.linkClosed = true;
+    handler(failure);
+  }
+}
+
 bool Link::call(const Call& call, ReplyHandler handler) {
   if (!open_ || !call) return false;
   const std::uint32_t serial = nextSerial_++;
@@ -190,31 +211,45 @@ void Link::flush() {
   }
 }
 
+void Link::reserve(std::size_t wanted) {
+  const std::size_t kept = inEnd_ - inStart_;
+  const std::size_t needed = std::max(kept, wanted) + kReadChunk;
+  if (needed <= inCapacity_ && inCapacity_ <= std::max(kKeptBufferSize, 2 * needed)) {
+    if (inStart_ > 0 && kept > 0) std::memmove(in_.get(), in_.get() + inStart_, kept);
+    inStart_ = 0;
+    inEnd_ = kept;
+    return;
+  }
+  // Grown to what the message being received needs (its length is known from its first 16
+  // bytes; else by doubling, so that a run of messages is not copied once per chunk), or
+  // shrunk back once a long one has been handed on.
+  const std::size_t capacity = needed > inCapacity_
+                                   ? (wanted > 0 ? needed : std::max(needed, 2 * inCapacity_))
+                                   : std::max(needed, kKeptBufferSize);
+  std::unique_ptr<char[]> resized(new char[capacity]);
+  if (kept > 0) std::memcpy(resized.get(), in_.get() + inStart_, kept);
+  in_ = std::move(resized);
+  inCapacity_ = capacity;
+  inStart_ = 0;
+  inEnd_ = kept;
+}
+
 bool Link::read() {
   bool received = false;
   for (std::size_t reads = 0; open_ && reads < kReadsPerPump; ++reads) {
-    // Room for one more chunk, keeping what is not taken yet.
-    if (inCapacity_ - inEnd_ < kReadChunk) {
-      const std::size_t kept = inEnd_ - inStart_;
-      // Grown by doubling, so that a long reply is not copied once per chunk.
-      const std::size_t capacity = kept + kReadChunk <= inCapacity_
-                                       ? inCapacity_
-                                       : std::max(2 * inCapacity_, kept + kReadChunk);
-      if (capacity != inCapacity_) {
-        std::unique_ptr<char[]> bigger(new char[capacity]);
-        if (kept > 0) std::memcpy(bigger.get(), in_.get() + inStart_, kept);
-        in_ = std::move(bigger);
-        inCapacity_ = capacity;
-      } else if (kept > 0) {
-        std::memmove(in_.get(), in_.get() + inStart_, kept);
-      }
-      inStart_ = 0;
-      inEnd_ = kept;
+    // Room for one more chunk, or for the rest of the message that has begun.
+    std::size_t wanted = 0;
+    if (authenticated_ && skipping_ == 0) {
+      const std::optional<std::size_t> length =
+          messageLength(std::string_view(in_.get() + inStart_, inEnd_ - inStart_));
+      if (length && *length <= kMessageSizeLimit) wanted = *length;
     }
+    if (inCapacity_ - inEnd_ < kReadChunk) reserve(wanted);
     const ssize_t n = ::recv(socket_, in_.get() + inEnd_, inCapacity_ - inEnd_, MSG_DONTWAIT);
     if (n > 0) {
       inEnd_ += static_cast<std::size_t>(n);
       received = true;
+      if (skipping_ > 0) discardSkipped();
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -224,6 +259,21 @@ bool Link::read() {
     }
   }
   return received;
+}
+
+void Link::discardSkipped() {
+  const std::size_t taken = std::min(skipping_, inEnd_ - inStart_);
+  inStart_ += taken;
+  skipping_ -= taken;
+  if (inStart_ == inEnd_) inStart_ = inEnd_ = 0;
+}
+
+bool Link::backlog() const {
+  if (!authenticated_ || skipping_ > 0 || inStart_ == inEnd_) return false;
+  const std::string_view in(in_.get() + inStart_, inEnd_ - inStart_);
+  const std::optional<std::size_t> length = messageLength(in);
+  // A broken stream is work too: it closes the link.
+  return !length || (*length > 0 && (*length <= in.size() || *length > kMessageSizeLimit));
 }
 
 bool Link::takeHandshake() {
@@ -245,7 +295,8 @@ bool Link::takeHandshake() {
 
 void Link::dispatch() {
   if (!authenticated_ && !takeHandshake()) return;
-  while (inStart_ < inEnd_) {
+  std::size_t handed = 0;
+  while (inStart_ < inEnd_ && skipping_ == 0 && handed < kDispatchBytes) {
     const std::string_view in(in_.get() + inStart_, inEnd_ - inStart_);
     const std::optional<std::size_t> length = messageLength(in);
     if (!length) {
@@ -254,23 +305,53 @@ void Link::dispatch() {
       inStart_ = inEnd_;
       return;
     }
-    if (*length == 0 || *length > in.size()) return;  // the rest is still on its way
+    if (*length == 0) return;  // the rest of its header is still on its way
+    if (*length > kMessageSizeLimit) {
+      // Longer than any reply read: passed over by its length as it comes. The call it
+      // answers, if any (its header says), fails now rather than at its deadline.
+      const std::optional<ReceivedMessage> header = parseHeader(in);
+      skipping_ = *length;
+      discardSkipped();
+      if (header && header->replySerial != 0 &&
+          (header->type == kMessageMethodReturn || header->type == kMessageError)) {
+        answer(ReceivedMessage{kMessageError, header->bigEndian, header->replySerial, {}, {}});
+      }
+      continue;
+    }
+    if (*length > in.size()) return;  // the rest is still on its way
     inStart_ += *length;
+    handed += *length;
     const std::optional<ReceivedMessage> message = parseMessage(in.substr(0, *length));
     if (!message || message->replySerial == 0) continue;
     if (message->type != kMessageMethodReturn && message->type != kMessageError) continue;
-    const auto found = pending_.find(message->replySerial);
-    if (found == pending_.end()) continue;
-    // The handler may queue further calls, which changes the table: take it out first. The
-    // message's bytes stay where they are until the next read.
-    ReplyHandler handler = std::move(found->second);
-    pending_.erase(found);
-    handler(*message);
+    answer(*message);
+  }
+  if (inStart_ == inEnd_) {
+    inStart_ = inEnd_ = 0;
+    // A long message has been handed on: its room is given back.
+    if (inCapacity_ > kKeptBufferSize) {
+      in_.reset();
+      inCapacity_ = 0;
+    }
   }
 }
 
+void Link::answer(const ReceivedMessage& message) {
+  const auto found = pending_.find(message.replySerial);
+  if (found == pending_.end()) return;
+  // The handler may queue further calls, which changes the table: take it out first. The
+  // message's bytes stay where they are until the next read.
+  ReplyHandler handler = std::move(found->second);
+  pending_.erase(found);
+  handler(message);
+}
+
 void Link::receive() {
-  if (read()) dispatch();
+  if (open_) read();
+  dispatch();
+  // Once everything the link took in has been handed on, the calls a closed link still
+  // owes are failed.
+  if (!open_ && !backlog() && !pending_.empty()) failPending();
   // Calls the handlers queued go out at once.
   flush();
 }
@@ -280,11 +361,19 @@ void Link::pump() {
   receive();
 }
 
-bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline) {
+namespace {
+
+// The one wait of the backend: serves `links` (writes and reads what it can, waits on their
+// descriptors) and, when `watched` is one, runs `onWatched` whenever it has something,
+// until `done` or the deadline. Without `throughDeadline` it returns as soon as no call is
+// outstanding (nothing that could change the answer can arrive).
+bool serve(std::span<Link* const> links, const std::function<bool()>& done, double deadline,
+           int watched, const std::function<void()>* onWatched, bool throughDeadline) {
   // Only the links that have something to read are read: one poll says which, and a wait
   // costs a system call per link that answered rather than per link.
   std::vector<pollfd> fds;
   std::vector<Link*> polled;
+  std::vector<Link*> served;
   const auto flushAll = [&] {
     for (Link* link : links) {
       if (link->wantsWrite()) link->flush();
@@ -299,28 +388,49 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
                            static_cast<short>(POLLIN | (link->wantsWrite() ? POLLOUT : 0)), 0});
       polled.push_back(link);
     }
+    if (watched >= 0) fds.push_back(pollfd{watched, POLLIN, 0});
     if (fds.empty()) return;
     ::poll(fds.data(), fds.size(), milliseconds);
   };
   bool polledJustNow = false;
+  bool first = true;
   for (;;) {
     flushAll();
     if (!polledJustNow) poll(0);
     bool received = false;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    served.clear();
+    for (std::size_t i = 0; i < polled.size(); ++i) {
       if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         polled[i]->receive();
+        served.push_back(polled[i]);
         received = true;
       }
     }
+    // What a serving left for later (its budget reached), and the calls of links that
+    // closed: each link is served once a turn, and the clock looked at between turns.
+    for (Link* link : links) {
+      if ((link->backlog() || (!link->open() && link->waiting())) &&
+          std::find(served.begin(), served.end(), link) == served.end()) {
+        link->receive();
+      }
+    }
+    if (onWatched != nullptr &&
+        (first || (!fds.empty() && watched >= 0 && fds.back().revents != 0))) {
+      (*onWatched)();
+    }
+    first = false;
     polledJustNow = false;
     if (done()) return true;
     const double left = std::fmin(deadline - monotonicNow(), kLongestPollSeconds);
     if (!(left > 0)) return done();
     std::size_t outstanding = 0;
-    for (Link* link : links) outstanding += link->open() ? link->outstanding() : 0;
-    // No call is outstanding: nothing that could change the answer can arrive.
-    if (outstanding == 0) return done();
+    bool backlog = false;
+    for (Link* link : links) {
+      outstanding += link->outstanding();
+      backlog = backlog || link->backlog();
+    }
+    if (outstanding == 0 && !throughDeadline) return done();
+    if (backlog) continue;
     flushAll();
     // The pause lets replies that are coming gather; when nothing came, the wait is in poll
     // (calls that will never be answered, to a stopped application, must not keep this
@@ -331,9 +441,25 @@ bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done,
       continue;
     }
     poll(static_cast<int>(std::ceil(left * 1000)));
-    if (fds.empty()) return done();
+    if (fds.empty()) {
+      if (!throughDeadline) return done();
+      std::this_thread::sleep_for(std::chrono::duration<double>(left));
+      return done();
+    }
     polledJustNow = true;
   }
+}
+
+}  // namespace
+
+bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline) {
+  return serve(links, done, deadline, -1, nullptr, false);
+}
+
+void serveLinksUntil(std::span<Link* const> links, int watched,
+                     const std::function<void()>& onWatched, double deadline) {
+  serve(
+      links, [] { return false; }, deadline, watched, &onWatched, true);
 }
 
 }  // namespace nevo::lin

@@ -58,9 +58,12 @@ class Link {
   bool call(const Call& call, ReplyHandler handler);
   // Writes what is queued, without blocking.
   void flush();
-  // Reads what has come, without blocking, and hands every whole reply to the handler of
-  // the call it answers; then writes what the handlers queued. Signals, strays and answers
-  // to nothing are dropped.
+  // Reads what has come, without blocking, and hands the whole replies to the handlers of
+  // the calls they answer, up to a budget of bytes (the rest is the backlog); then writes
+  // what the handlers queued. Signals, strays and answers to nothing are dropped; a message
+  // longer than kMessageSizeLimit is passed over as it comes, its call failed. Once a closed
+  // link has handed on all it took in, each call still waiting on it is failed with a
+  // reply marked linkClosed (as an error), so that it may be asked again elsewhere.
   void receive();
   // Both.
   void pump();
@@ -72,13 +75,22 @@ class Link {
   bool wantsWrite() const { return outStart_ < out_.size(); }
   bool waiting() const { return !pending_.empty(); }
   std::size_t outstanding() const { return pending_.size(); }
+  // Whole messages (or a broken stream) taken in and not handed on yet: a serving that
+  // reached its budget left them for the next, which must come without waiting.
+  bool backlog() const;
+  // The receive buffer's size (tests: it shrinks back after a long message).
+  std::size_t receiveCapacity() const { return inCapacity_; }
 
  private:
   Link(int socket, bool authenticated);
   bool read();
+  void reserve(std::size_t wanted);
+  void discardSkipped();
   void dispatch();
+  void answer(const ReceivedMessage& message);
   bool takeHandshake();
   void close();
+  void failPending();
 
   int socket_ = -1;
   bool open_ = true;
@@ -90,6 +102,7 @@ class Link {
   std::size_t inCapacity_ = 0;
   std::size_t inStart_ = 0;
   std::size_t inEnd_ = 0;
+  std::size_t skipping_ = 0;  // bytes still to pass over of a message too long to read
   std::unordered_map<std::uint32_t, ReplyHandler> pending_;
 };
 
@@ -97,5 +110,10 @@ class Link {
 // returns true or the monotonic `deadline` passes; returns the last answer of `done`.
 // Handlers may queue further calls meanwhile.
 bool serveLinks(std::span<Link* const> links, const std::function<bool()>& done, double deadline);
+// The same serving until the deadline, whether or not calls are outstanding (late replies
+// still reach their handlers), also watching `watched` (a descriptor, or -1): `onWatched`
+// runs first and whenever the descriptor has something to read.
+void serveLinksUntil(std::span<Link* const> links, int watched,
+                     const std::function<void()>& onWatched, double deadline);
 
 }  // namespace nevo::lin

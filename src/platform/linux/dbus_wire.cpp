@@ -13,9 +13,12 @@ constexpr std::uint8_t kProtocolVersion = 1;
 constexpr std::uint8_t kFieldPath = 1;
 constexpr std::uint8_t kFieldInterface = 2;
 constexpr std::uint8_t kFieldMember = 3;
+constexpr std::uint8_t kFieldErrorName = 4;
 constexpr std::uint8_t kFieldReplySerial = 5;
 constexpr std::uint8_t kFieldDestination = 6;
+constexpr std::uint8_t kFieldSender = 7;
 constexpr std::uint8_t kFieldSignature = 8;
+constexpr std::uint8_t kFieldUnixFds = 9;
 // The fixed part of a header: byte order, type, flags, version, body length, serial, and
 // the length of the header fields.
 constexpr std::size_t kFixedHeaderSize = 16;
@@ -25,6 +28,9 @@ constexpr std::size_t kNameLengthLimit = 255;
 constexpr int kNestingLimit = 64;
 // The most containers a call written here holds open at once.
 constexpr std::size_t kOpenArrayLimit = 8;
+
+// Signature characters and values looked at by the reader on this thread (see readerSteps).
+thread_local std::uint64_t steps = 0;
 
 constexpr std::size_t alignUp(std::size_t value, std::size_t alignment) {
   return (value + alignment - 1) & ~(alignment - 1);
@@ -78,6 +84,7 @@ bool basicType(char type) {
 // The length of the single complete type at the start of `signature`, or 0 when there is
 // none there.
 std::size_t completeType(std::string_view signature, int depth = 0) {
+  ++steps;
   if (signature.empty() || depth > kNestingLimit) return 0;
   const char type = signature[0];
   if (basicType(type) || type == kTypeVariant) return 1;
@@ -348,6 +355,10 @@ Call CallWriter::finish() {
 // ---------------------------------------------------------------------------------------
 // Reading messages.
 
+std::uint64_t readerSteps() {
+  return steps;
+}
+
 std::optional<std::size_t> messageLength(std::string_view bytes) {
   if (bytes.empty()) return 0;
   if (bytes[0] != 'l' && bytes[0] != 'B') return std::nullopt;
@@ -356,115 +367,91 @@ std::optional<std::size_t> messageLength(std::string_view bytes) {
   const bool bigEndian = bytes[0] == 'B';
   const std::size_t bodyLength = read32At(bytes, 4, bigEndian);
   const std::size_t fieldsLength = read32At(bytes, 12, bigEndian);
-  if (bodyLength > kMessageSizeLimit || fieldsLength > kMessageSizeLimit) return std::nullopt;
+  if (bodyLength > kProtocolMessageLimit || fieldsLength > kProtocolMessageLimit) {
+    return std::nullopt;
+  }
   const std::size_t length = alignUp(kFixedHeaderSize + fieldsLength, 8) + bodyLength;
-  if (length > kMessageSizeLimit) return std::nullopt;
+  if (length > kProtocolMessageLimit) return std::nullopt;
   return length;
 }
 
 namespace {
 
-enum class HeaderRead { done, malformed, unusual };
-
-// The header fields as every sender writes them: each a code and a variant of the one type
-// the protocol gives that code (an object path, a string, a serial, a signature), read
-// directly. Anything else is left to the general reader.
-HeaderRead readHeaderFields(std::string_view bytes, std::size_t fieldsEnd,
-                            ReceivedMessage& message) {
-  std::size_t at = kFixedHeaderSize;
-  while (at < fieldsEnd) {
-    at = alignUp(at, 8);
-    if (at + 4 > fieldsEnd) return HeaderRead::malformed;
-    const auto code = static_cast<std::uint8_t>(bytes[at]);
-    const char type = bytes[at + 2];
-    if (bytes[at + 1] != 1 || bytes[at + 3] != '\0') return HeaderRead::unusual;
-    at += 4;
-    switch (type) {
-      case kTypeUint32: {
-        at = alignUp(at, 4);
-        if (at + 4 > fieldsEnd) return HeaderRead::malformed;
-        if (code == kFieldReplySerial) message.replySerial = read32At(bytes, at, message.bigEndian);
-        at += 4;
-        break;
-      }
-      case kTypeString:
-      case kTypeObjectPath: {
-        at = alignUp(at, 4);
-        if (at + 4 > fieldsEnd) return HeaderRead::malformed;
-        const std::size_t size = read32At(bytes, at, message.bigEndian);
-        if (size >= fieldsEnd - at - 4 || bytes[at + 4 + size] != '\0')
-          return HeaderRead::malformed;
-        at += 4 + size + 1;
-        break;
-      }
-      case kTypeSignature: {
-        const std::size_t size = static_cast<std::uint8_t>(bytes[at]);
-        if (at + 2 + size > fieldsEnd || bytes[at + 1 + size] != '\0') return HeaderRead::malformed;
-        if (code == kFieldSignature) {
-          message.signature = bytes.substr(at + 1, size);
-          if (!wholeTypes(message.signature)) return HeaderRead::malformed;
-        }
-        at += 2 + size;
-        break;
-      }
-      default:
-        return HeaderRead::unusual;
-    }
-    // The value of a field the protocol gives another type is refused.
-    if ((code == kFieldReplySerial && type != kTypeUint32) ||
-        (code == kFieldSignature && type != kTypeSignature)) {
-      return HeaderRead::malformed;
-    }
+// The type each header field the protocol defines holds (0 for a code it does not define,
+// whose value is skipped).
+char headerFieldType(std::uint8_t code) {
+  switch (code) {
+    case kFieldPath:
+      return kTypeObjectPath;
+    case kFieldInterface:
+    case kFieldMember:
+    case kFieldErrorName:
+    case kFieldDestination:
+    case kFieldSender:
+      return kTypeString;
+    case kFieldReplySerial:
+    case kFieldUnixFds:
+      return kTypeUint32;
+    case kFieldSignature:
+      return kTypeSignature;
+    default:
+      return kTypeInvalid;
   }
-  return at == fieldsEnd ? HeaderRead::done : HeaderRead::malformed;
 }
 
 }  // namespace
 
-std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
+std::optional<ReceivedMessage> parseHeader(std::string_view bytes) {
   const std::optional<std::size_t> length = messageLength(bytes);
-  if (!length || *length == 0 || *length != bytes.size()) return std::nullopt;
+  if (!length || *length == 0) return std::nullopt;
   ReceivedMessage message;
   message.bigEndian = bytes[0] == 'B';
   message.type = static_cast<std::uint8_t>(bytes[1]);
-  const std::size_t bodyLength = read32At(bytes, 4, message.bigEndian);
   const std::size_t fieldsEnd = kFixedHeaderSize + read32At(bytes, 12, message.bigEndian);
-  message.body = bytes.substr(bytes.size() - bodyLength);
-  switch (readHeaderFields(bytes, fieldsEnd, message)) {
-    case HeaderRead::done:
-      return message;
-    case HeaderRead::malformed:
+  if (fieldsEnd > bytes.size()) return std::nullopt;
+  // The header fields, an array of (code, variant), each read once, with alignment counted
+  // from the start of the message. A field the protocol defines must hold its type; the
+  // value of any other is skipped, at the cost of its bytes.
+  const std::string_view fields = bytes.substr(0, fieldsEnd);
+  std::size_t at = kFixedHeaderSize;
+  while (at < fieldsEnd) {
+    at = alignUp(at, 8);
+    if (at + 3 > fieldsEnd) return std::nullopt;
+    const auto code = static_cast<std::uint8_t>(bytes[at]);
+    const ArgReader field(fields, message.bigEndian, at + 1, fieldsEnd, "v", false, 1);
+    const std::optional<std::string_view> type = field.variantType(at + 1);
+    if (code == 0 || !type) return std::nullopt;
+    const char expected = headerFieldType(code);
+    if (expected != kTypeInvalid && (type->size() != 1 || (*type)[0] != expected)) {
       return std::nullopt;
-    case HeaderRead::unusual:
-      break;
-  }
-  // The header fields, an array of (code, variant), read with alignment counted from the
-  // start of the message.
-  message.replySerial = 0;
-  message.signature = {};
-  const ArgReader header(bytes.substr(0, fieldsEnd), message.bigEndian, 12, fieldsEnd, "a(yv)",
-                         false, 0);
-  std::optional<ArgReader> fields = header.recurse(kTypeArray);
-  if (!fields) return std::nullopt;
-  while (fields->type() == kTypeStruct) {
-    std::optional<ArgReader> field = fields->recurse(kTypeStruct);
-    const std::optional<std::uint8_t> code = field ? field->byte() : std::nullopt;
-    if (!code) return std::nullopt;
-    field->next();
-    std::optional<ArgReader> value = field->recurse(kTypeVariant);
-    if (!value) return std::nullopt;
-    if (*code == kFieldReplySerial) {
-      const std::optional<std::uint32_t> serial = value->uint32();
-      if (!serial) return std::nullopt;
-      message.replySerial = *serial;
-    } else if (*code == kFieldSignature) {
-      const std::optional<std::string_view> signature = value->signature();
+    }
+    const ArgReader value(fields, message.bigEndian, at + 3 + type->size(), fieldsEnd, *type,
+                          false, 1);
+    if (code == kFieldReplySerial) {
+      message.replySerial = value.uint32().value_or(0);
+    } else if (code == kFieldSignature) {
+      const std::optional<std::string_view> signature = value.signature();
       if (!signature) return std::nullopt;
       message.signature = *signature;
     }
-    if (!fields->next()) break;
+    std::size_t typeAt = 0;
+    const std::optional<std::size_t> after = value.skip(*type, typeAt, value.position_, 1);
+    if (!after) return std::nullopt;
+    at = *after;
   }
-  if (!fields->valid()) return std::nullopt;
+  if (at != fieldsEnd) return std::nullopt;
+  return message;
+}
+
+std::optional<ReceivedMessage> parseMessage(std::string_view bytes) {
+  const std::optional<std::size_t> length = messageLength(bytes);
+  if (!length || *length == 0 || *length != bytes.size() || *length > kMessageSizeLimit) {
+    return std::nullopt;
+  }
+  std::optional<ReceivedMessage> message = parseHeader(bytes);
+  if (!message) return std::nullopt;
+  const std::size_t bodyLength = read32At(bytes, 4, message->bigEndian);
+  message->body = bytes.substr(bytes.size() - bodyLength);
   return message;
 }
 
@@ -479,7 +466,6 @@ ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position
       position_(position),
       end_(end),
       signature_(signature),
-      length_(completeType(signature)),
       inArray_(inArray),
       depth_(depth),
       valid_(end <= data.size() && position <= end && depth <= kNestingLimit) {}
@@ -487,7 +473,10 @@ ArgReader::ArgReader(std::string_view data, bool bigEndian, std::size_t position
 char ArgReader::type() const {
   if (!valid_ || signature_.empty()) return kTypeInvalid;
   if (inArray_ && position_ >= end_) return kTypeInvalid;
-  return signature_[0];
+  const char current = signature_[0];
+  // The end of the structure or dict entry whose members are read.
+  if (current == ')' || current == '}') return kTypeInvalid;
+  return current;
 }
 
 std::optional<std::uint32_t> ArgReader::read32(std::size_t position) const {
@@ -505,65 +494,78 @@ std::optional<std::string_view> ArgReader::variantType(std::size_t at) const {
   return inner;
 }
 
-std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t position,
-                                           int depth) const {
-  if (depth > kNestingLimit || type.empty()) return std::nullopt;
-  const char code = type[0];
+// The signature is walked together with the bytes: each type code is looked at once for
+// each value of it (an array's elements are passed over by its length, which takes one walk
+// of the element's type), so that a value costs what its bytes and its type's length do,
+// however deep it nests.
+std::optional<std::size_t> ArgReader::skip(std::string_view signature, std::size_t& typeAt,
+                                           std::size_t position, int depth) const {
+  ++steps;
+  if (depth > kNestingLimit || typeAt >= signature.size()) return std::nullopt;
+  const char code = signature[typeAt];
   const std::size_t at = alignUp(position, alignmentOf(code));
   if (at > end_) return std::nullopt;
+  ++typeAt;
+  const auto fixed = [&](std::size_t size) -> std::optional<std::size_t> {
+    if (size > end_ - at) return std::nullopt;
+    return at + size;
+  };
   switch (code) {
     case kTypeByte:
-      return at + 1 <= end_ ? std::optional<std::size_t>(at + 1) : std::nullopt;
+      return fixed(1);
     case kTypeInt16:
     case kTypeUint16:
-      return at + 2 <= end_ ? std::optional<std::size_t>(at + 2) : std::nullopt;
+      return fixed(2);
     case kTypeBoolean:
     case kTypeInt32:
     case kTypeUint32:
     case kTypeUnixFd:
-      return at + 4 <= end_ ? std::optional<std::size_t>(at + 4) : std::nullopt;
+      return fixed(4);
     case kTypeInt64:
     case kTypeUint64:
     case kTypeDouble:
-      return at + 8 <= end_ ? std::optional<std::size_t>(at + 8) : std::nullopt;
+      return fixed(8);
     case kTypeString:
     case kTypeObjectPath: {
       const std::optional<std::uint32_t> size = read32(at);
-      if (!size || *size > end_ - at - 4 || at + 4 + *size >= end_) return std::nullopt;
+      if (!size || *size >= end_ - at - 4 || data_[at + 4 + *size] != '\0') return std::nullopt;
       return at + 4 + *size + 1;
     }
     case kTypeSignature: {
       if (at >= end_) return std::nullopt;
       const std::size_t size = static_cast<std::uint8_t>(data_[at]);
-      if (at + 2 + size > end_) return std::nullopt;
+      if (at + 2 + size > end_ || data_[at + 1 + size] != '\0') return std::nullopt;
       return at + 2 + size;
     }
     case kTypeArray: {
+      const std::size_t element = completeType(signature.substr(typeAt), depth + 1);
+      if (element == 0) return std::nullopt;
+      const char elementType = signature[typeAt];
+      typeAt += element;
       const std::optional<std::uint32_t> size = read32(at);
-      const std::string_view element = type.substr(1);
-      if (!size || element.empty()) return std::nullopt;
-      const std::size_t first = alignUp(at + 4, alignmentOf(element[0]));
+      if (!size) return std::nullopt;
+      const std::size_t first = alignUp(at + 4, alignmentOf(elementType));
       if (first > end_ || *size > end_ - first) return std::nullopt;
       return first + *size;
     }
     case kTypeStruct:
     case kTypeDictEntry: {
+      const char close = code == kTypeStruct ? ')' : '}';
       std::size_t next = at;
-      std::string_view members = type.substr(1, type.size() - 2);
-      while (!members.empty()) {
-        const std::size_t member = completeType(members);
-        if (member == 0) return std::nullopt;
-        const std::optional<std::size_t> after = skip(members.substr(0, member), next, depth + 1);
+      while (typeAt < signature.size() && signature[typeAt] != close) {
+        const std::optional<std::size_t> after = skip(signature, typeAt, next, depth + 1);
         if (!after) return std::nullopt;
         next = *after;
-        members.remove_prefix(member);
       }
+      if (typeAt >= signature.size()) return std::nullopt;
+      ++typeAt;
       return next;
     }
     case kTypeVariant: {
       const std::optional<std::string_view> inner = variantType(at);
       if (!inner) return std::nullopt;
-      return skip(*inner, at + 2 + inner->size(), depth + 1);
+      std::size_t innerAt = 0;
+      return skip(*inner, innerAt, at + 2 + inner->size(), depth + 1);
     }
     default:
       return std::nullopt;
@@ -573,18 +575,20 @@ std::optional<std::size_t> ArgReader::skip(std::string_view type, std::size_t po
 bool ArgReader::next() {
   const char current = type();
   if (current == kTypeInvalid) return false;
-  const std::optional<std::size_t> after =
-      length_ == 0 ? std::nullopt : skip(signature_.substr(0, length_), position_, depth_);
+  std::size_t typeAt = 0;
+  const std::optional<std::size_t> after = skip(signature_, typeAt, position_, depth_);
   if (!after) {
     valid_ = false;
     return false;
   }
   position_ = *after;
-  // In an array the same type follows, up to the array's end.
-  if (inArray_) return position_ < end_;
-  signature_.remove_prefix(length_);
-  length_ = completeType(signature_);
-  return !signature_.empty();
+  // In an array the same type follows, up to the array's end or the most elements read.
+  if (inArray_) {
+    if (++elements_ >= kArrayElementLimit) position_ = end_;
+    return position_ < end_;
+  }
+  signature_.remove_prefix(typeAt);
+  return type() != kTypeInvalid;
 }
 
 std::optional<std::uint8_t> ArgReader::byte() const {
@@ -626,7 +630,7 @@ std::optional<bool> ArgReader::boolean() const {
   return *bits == 1;
 }
 
-std::optional<std::string_view> ArgReader::string() const {
+std::optional<std::string_view> ArgReader::string(std::size_t limit) const {
   const char current = type();
   if (current != kTypeString && current != kTypeObjectPath) return std::nullopt;
   const std::optional<std::uint32_t> size = read32(position_);
@@ -634,7 +638,18 @@ std::optional<std::string_view> ArgReader::string() const {
   if (!size || *size >= end_ - std::min(at, end_) || data_[at + *size] != '\0') {
     return std::nullopt;
   }
-  const std::string_view text = data_.substr(at, *size);
+  // A path longer than any object's is no object's: refused, never cut.
+  if (current == kTypeObjectPath && *size > kPathLimit) return std::nullopt;
+  std::string_view text = data_.substr(at, std::min<std::size_t>(*size, limit));
+  if (text.size() < *size) {
+    // Cut before a character's continuation bytes, so that no character is split.
+    std::size_t cut = text.size();
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(data_[at + cut]) & 0xc0) == 0x80;
+         ++back) {
+      --cut;
+    }
+    text = text.substr(0, cut);
+  }
   // The protocol's strings hold no NUL.
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
   return text;
@@ -650,23 +665,28 @@ std::optional<std::string_view> ArgReader::signature() const {
   return text;
 }
 
+// A container's reader is given the signature from its first member on, to the end of the
+// enclosing one: it reads up to its own closing character (a structure's members) or reads
+// one type again and again (an array's elements), each member walked by skip. No type's
+// extent is measured in advance, so that reading into a value nested n deep costs n steps.
 std::optional<ArgReader> ArgReader::recurse(char containerType) const {
   const char current = type();
   if (current != containerType) return std::nullopt;
-  const std::size_t length = length_;
-  if (length == 0) return std::nullopt;
+  ++steps;
+  // An array's or a structure's type holds at least one more character.
+  if (current != kTypeVariant && signature_.size() < 2) return std::nullopt;
   switch (current) {
     case kTypeArray: {
       const std::optional<std::uint32_t> size = read32(position_);
-      const std::string_view element = signature_.substr(1, length - 1);
+      const std::string_view element = signature_.substr(1);
       const std::size_t first = alignUp(alignUp(position_, 4) + 4, alignmentOf(element[0]));
       if (!size || first > end_ || *size > end_ - first) return std::nullopt;
       return ArgReader(data_, bigEndian_, first, first + *size, element, true, depth_ + 1);
     }
     case kTypeStruct:
     case kTypeDictEntry:
-      return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_,
-                       signature_.substr(1, length - 2), false, depth_ + 1);
+      return ArgReader(data_, bigEndian_, alignUp(position_, 8), end_, signature_.substr(1), false,
+                       depth_ + 1);
     case kTypeVariant: {
       const std::optional<std::string_view> inner = variantType(position_);
       if (!inner) return std::nullopt;

@@ -43,9 +43,18 @@ inline constexpr std::uint8_t kMessageMethodReturn = 2;
 inline constexpr std::uint8_t kMessageError = 3;
 inline constexpr std::uint8_t kMessageSignal = 4;
 
-// The longest message taken in; a longer one (the protocol allows 128 MiB) means the other
-// side is not one the backend reads, and the connection is dropped.
+// The longest message read; a longer one is passed over by its length (the protocol allows
+// 128 MiB, beyond which the stream cannot be followed).
 inline constexpr std::size_t kMessageSizeLimit = 16u << 20;
+inline constexpr std::size_t kProtocolMessageLimit = 128u << 20;
+// What the reader hands out of one string: the longest name or text the tool keeps is 4096
+// characters, and a string of 4097 characters of four bytes each still reads as longer than
+// that. A longer string is cut there, before a whole character.
+inline constexpr std::size_t kStringLimit = 4 * 4098;
+// The longest object path read; a longer one reads as absent (a cut path names no object).
+inline constexpr std::size_t kPathLimit = 1024;
+// The most elements read from one array; the rest of it is passed over.
+inline constexpr std::size_t kArrayElementLimit = 4096;
 // Where a message's serial lies in the fixed part of its header.
 inline constexpr std::size_t kSerialOffset = 8;
 
@@ -116,14 +125,23 @@ struct ReceivedMessage {
   std::uint32_t replySerial = 0;  // 0 when the message answers no call
   std::string_view signature;
   std::string_view body;
+  // An error given by the link itself: it closed before the reply came (the call may be
+  // asked again on another link).
+  bool linkClosed = false;
 };
 
 // How many bytes the message at the start of `bytes` takes: 0 while its header is not all
 // there, and nullopt when what is there cannot begin a message (the stream is broken).
 std::optional<std::size_t> messageLength(std::string_view bytes);
-// Reads the header of one whole message (of the length messageLength gave); absent when it
-// is malformed.
+// Reads the header of one whole message (of the length messageLength gave, at most
+// kMessageSizeLimit); absent when it is malformed.
 std::optional<ReceivedMessage> parseMessage(std::string_view bytes);
+// Reads the header alone, from bytes that hold at least the fixed part and the header
+// fields of a message (of any length messageLength allows): its body is left empty.
+std::optional<ReceivedMessage> parseHeader(std::string_view bytes);
+// Signature characters and values the reader has looked at on this thread so far: the
+// measure of its cost, which grows with the bytes read, never faster (tests and fuzzing).
+std::uint64_t readerSteps();
 
 // Reads the arguments of a received message, one value at a time, in the order of its
 // signature. Every getter checks the current value's type first and reads as absent on any
@@ -140,8 +158,9 @@ class ArgReader {
   std::optional<std::int32_t> int32() const;
   std::optional<double> float64() const;
   std::optional<bool> boolean() const;
-  // A string or an object path.
-  std::optional<std::string_view> string() const;
+  // A string (at most `limit` bytes of it, cut before a whole character) or an object path
+  // (absent when longer than kPathLimit).
+  std::optional<std::string_view> string(std::size_t limit = kStringLimit) const;
   std::optional<std::string_view> signature() const;
   // False once a malformed value was met.
   bool valid() const { return valid_; }
@@ -150,10 +169,13 @@ class ArgReader {
   std::optional<ArgReader> recurse(char containerType) const;
 
  private:
-  friend std::optional<ReceivedMessage> parseMessage(std::string_view bytes);
+  friend std::optional<ReceivedMessage> parseHeader(std::string_view bytes);
   ArgReader(std::string_view data, bool bigEndian, std::size_t position, std::size_t end,
             std::string_view signature, bool inArray, int depth);
-  std::optional<std::size_t> skip(std::string_view type, std::size_t position, int depth) const;
+  // Passes over the value at `position` of the type at `typeAt` in `signature`; moves
+  // `typeAt` past the type. The value's end, or absent when it is malformed.
+  std::optional<std::size_t> skip(std::string_view signature, std::size_t& typeAt,
+                                  std::size_t position, int depth) const;
   std::optional<std::uint32_t> read32(std::size_t position) const;
   // The type held by the variant at `at`: one whole type, whose value follows the type's
   // closing NUL. Absent when the variant is malformed or runs past the end.
@@ -163,9 +185,11 @@ class ArgReader {
   bool bigEndian_ = false;
   std::size_t position_ = 0;
   std::size_t end_ = 0;         // end of the enclosing array's elements, or of the body
-  std::string_view signature_;  // from the current value on (for an array, one element's)
-  std::size_t length_ = 0;      // the length of the current value's type in the signature
+  // From the current value's type on, to the end of the enclosing container's (in an
+  // array: from the element's type on, read again for each element).
+  std::string_view signature_;
   bool inArray_ = false;
+  std::size_t elements_ = 0;  // in an array: the elements passed so far
   int depth_ = 0;
   bool valid_ = false;
 };

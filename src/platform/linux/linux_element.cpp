@@ -8,6 +8,9 @@ bool LinuxElement::sameObject(const ElementImpl& other) const {
   const auto* that = dynamic_cast<const LinuxElement*>(&other);
   if (that == nullptr) return false;
   if (kind == Kind::systemWide || that->kind == Kind::systemWide) return kind == that->kind;
+  if (kind == Kind::clientWindow || that->kind == Kind::clientWindow) {
+    return kind == that->kind && window == that->window;
+  }
   if (!ref.bus.empty() && !that->ref.bus.empty()) return ref == that->ref;
   // Applications that are not accessible are told apart by their process.
   return kind == Kind::application && that->kind == Kind::application && ref.bus.empty() &&
@@ -16,6 +19,11 @@ bool LinuxElement::sameObject(const ElementImpl& other) const {
 
 Element objectElement(const ObjectRef& ref) {
   return Element(std::make_shared<LinuxElement>(LinuxElement::Kind::object, ref, 0));
+}
+
+Element clientWindowElement(ProcessId pid, std::uint32_t window) {
+  return Element(
+      std::make_shared<LinuxElement>(LinuxElement::Kind::clientWindow, ObjectRef{}, pid, window));
 }
 
 ArrayValue elementArray(std::span<const ObjectRef> refs) {

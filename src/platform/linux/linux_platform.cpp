@@ -41,6 +41,7 @@ bool LinuxPlatform::connect() {
   std::optional<std::vector<ObjectRef>> applications = connections_.open(*display_, deadline);
   if (!applications) return false;
   workspace_.attach(*display_, std::move(applications));
+  clientWindows_.attach(*display_);
   trusted_ = true;
   return true;
 }
@@ -97,6 +98,9 @@ AttributeRead LinuxPlatform::copyAttributeValue(const Element& element, std::str
 std::vector<AttributeRead> LinuxPlatform::copyMultipleAttributeValues(const Element& element,
                                                                       AttributeNames names) {
   const auto* e = element.as<LinuxElement>();
+  if (e != nullptr && ClientWindows::serves(*e) && connected()) {
+    return clientWindows_.read(*e, names);
+  }
   CachedObject* object = e != nullptr && connected() ? objectOf(*e) : nullptr;
   if (object == nullptr) {
     return std::vector<AttributeRead>(names.size(), AttributeRead{AxStatus::invalidElement, {}});
@@ -120,6 +124,9 @@ std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& objec
 
 CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::string_view name) {
   const auto* e = element.as<LinuxElement>();
+  if (e != nullptr && ClientWindows::serves(*e) && connected()) {
+    return clientWindows_.count(*e, name);
+  }
   CachedObject* object = e != nullptr && connected() ? objectOf(*e) : nullptr;
   if (object == nullptr) return {AxStatus::invalidElement, 0};
   const double deadline = deadlineFor(*e);
@@ -141,6 +148,9 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
 AttributeRead LinuxPlatform::copyAttributeValues(const Element& element, std::string_view name,
                                                  long index, long maxCount) {
   const auto* e = element.as<LinuxElement>();
+  if (e != nullptr && ClientWindows::serves(*e) && connected()) {
+    return clientWindows_.values(*e, name, index, maxCount);
+  }
   CachedObject* object = e != nullptr && connected() ? objectOf(*e) : nullptr;
   if (object == nullptr) return {AxStatus::invalidElement, {}};
   if (index < 0 || maxCount < 0) return {AxStatus::failure, {}};
@@ -160,6 +170,7 @@ AxStatus LinuxPlatform::setBooleanAttribute(const Element& element, std::string_
   const auto* e = element.as<LinuxElement>();
   if (e == nullptr || !connected()) return AxStatus::invalidElement;
   if (attributeNamed(name) != Attribute::minimized) return AxStatus::attributeUnsupported;
+  if (ClientWindows::serves(*e)) return clientWindows_.setMinimized(*e, value);
   CachedObject* object = objectOf(*e);
   const std::optional<ClientWindow> window =
       object != nullptr ? workspace_.clientWindowOf(*object, deadlineFor(*e)) : std::nullopt;
@@ -174,6 +185,7 @@ AxStatus LinuxPlatform::performAction(const Element& element, std::string_view a
   const auto* e = element.as<LinuxElement>();
   if (e == nullptr || !connected()) return AxStatus::invalidElement;
   if (action != "AXRaise") return AxStatus::actionUnsupported;
+  if (ClientWindows::serves(*e)) return clientWindows_.raise(*e);
   CachedObject* object = objectOf(*e);
   const std::optional<ClientWindow> window =
       object != nullptr ? workspace_.clientWindowOf(*object, deadlineFor(*e)) : std::nullopt;
@@ -252,21 +264,14 @@ void LinuxPlatform::runLoopUntil(WallTime date) {
   constexpr double kLongestWait = 86400;
   const double left = std::min(date - now(), kLongestWait);
   if (!(left > 0)) return;
-  const double end = monotonicNow() + left;
-  std::vector<pollfd> descriptors;
-  for (;;) {
-    // Serve what came in: replies still owed to earlier calls, and X events.
-    connections_.serveReceived();
-    if (display_) display_->drainEvents();
-    const double remaining = end - monotonicNow();
-    if (!(remaining > 0)) return;
-    descriptors.clear();
-    connections_.addDescriptors(descriptors);
-    if (display_ && display_->descriptor() >= 0) {
-      descriptors.push_back(pollfd{display_->descriptor(), POLLIN, 0});
-    }
-    ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::ceil(remaining * 1000)));
-  }
+  // Replies still owed to earlier calls are served, and X events, until then.
+  const int display = display_ ? display_->descriptor() : -1;
+  connections_.serveUntil(
+      display,
+      [this] {
+        if (display_) display_->drainEvents();
+      },
+      monotonicNow() + left);
 }
 
 }  // namespace lin

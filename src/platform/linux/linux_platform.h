@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/linux/attribute_reads.h"
+#include "platform/linux/client_windows.h"
 #include "platform/linux/connections.h"
 #include "platform/linux/hit_test.h"
 #include "platform/linux/linux_element.h"
@@ -40,6 +41,7 @@ class LinuxPlatform final : public Platform {
   Element createApplicationElement(ProcessId pid) override;
   Element createSystemWideElement() override;
   void setMessagingTimeout(const Element& element, float seconds) override;
+  float defaultMessagingTimeout() override { return kDefaultMessagingTimeout; }
   AttributeRead copyAttributeValue(const Element& element, std::string_view name) override;
   std::vector<AttributeRead> copyMultipleAttributeValues(const Element& element,
                                                          AttributeNames names) override;
@@ -86,6 +88,7 @@ class LinuxPlatform final : public Platform {
   Workspace workspace_{connections_, cache_};
   AttributeReader reader_{cache_, workspace_};
   HitTest hitTest_{cache_, workspace_};
+  ClientWindows clientWindows_;
 };
 
 }  // namespace nevo::lin

@@ -164,8 +164,8 @@ void ObjectCache::requestValue(CachedObject& object) {
   switch (valueSource(role)) {
     case ValueSource::text:
       if (!longText(role)) {
-        // Short texts (labels, entries) come whole.
-        fill(object, &CachedObject::text, getTextCall(object.ref, -1),
+        // Short texts (labels, entries) come in one call, as far as the tool keeps them.
+        fill(object, &CachedObject::text, getTextCall(object.ref, kTextValueLimit),
              [](const ReceivedMessage& reply) { return stringReply(reply); });
         return;
       }

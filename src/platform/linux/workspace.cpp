@@ -42,30 +42,13 @@ void Workspace::attach(X11Desktop& display, std::optional<std::vector<ObjectRef>
 // Applications.
 
 bool Workspace::refreshApplications(double deadline) {
-  struct RegistryListing {
-    bool answered = false;
-    std::optional<std::vector<ObjectRef>> applications;
-  };
-  // Shared with the handlers, which may run after the wait has given up.
-  auto listed = std::make_shared<RegistryListing>();
-  if (registryListing_) {
-    listed->answered = true;
-    listed->applications = std::move(registryListing_);
-    registryListing_.reset();
-  } else {
-    if (!connections_.sendToBus(getChildrenCall(rootOf(std::string(kRegistryName))),
-                                [listed](const ReceivedMessage& reply) {
-                                  listed->answered = true;
-                                  listed->applications =
-                                      referencesReply(reply, kApplicationListingLimit);
-                                })) {
-      return false;
-    }
-    connections_.await([&] { return listed->answered; }, deadline);
-  }
-  if (!listed->applications) return false;
+  // The listing given at start-up serves the first look-up.
+  std::optional<std::vector<ObjectRef>> applications = std::move(registryListing_);
+  registryListing_.reset();
+  if (!applications) applications = connections_.listApplications(deadline);
+  if (!applications) return false;
   auto outstanding = std::make_shared<int>(0);
-  for (const ObjectRef& app : *listed->applications) {
+  for (const ObjectRef& app : *applications) {
     if (!validBusName(app.bus) || pidsByBus_.count(app.bus) != 0) continue;
     const std::string bus = app.bus;
     if (connections_.sendToBus(connectionPidCall(bus),
@@ -145,8 +128,10 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
                                        bool managed) {
   RunningApplication application;
   application.processIdentifier = pid;
+  // The desktop's name first, then the one the application gives itself, then the process's.
   const auto name = names_.find(pid);
-  std::string localized = name != names_.end() ? name->second : std::string();
+  std::string localized = desktopName(pid, clients).value_or(std::string());
+  if (localized.empty() && name != names_.end()) localized = name->second;
   if (localized.empty()) localized = validUtf8(processName(pid));
   if (!localized.empty()) application.localizedName = localized;
   for (const ClientWindow& client : clients) {
@@ -162,6 +147,25 @@ RunningApplication Workspace::describe(ProcessId pid, const std::vector<ClientWi
   application.activationPolicy = managed ? kActivationPolicyRegular : kActivationPolicyAccessory;
   application.terminated = !processExists(pid);
   return application;
+}
+
+std::optional<std::string> Workspace::desktopName(ProcessId pid,
+                                                  const std::vector<ClientWindow>& clients) {
+  std::vector<const ClientWindow*> own;
+  for (const ClientWindow& client : clients) {
+    if (client.pid == pid) own.push_back(&client);
+  }
+  std::stable_sort(own.begin(), own.end(), [](const ClientWindow* a, const ClientWindow* b) {
+    return a->managedOrder < b->managedOrder;
+  });
+  if (own.empty()) return std::nullopt;
+  if (!desktopEntries_) desktopEntries_.emplace(applicationFolders(), messagesLocale());
+  for (const ClientWindow* client : own) {
+    std::optional<std::string> found = desktopEntries_->nameFor(
+        client->applicationId, client->windowClass, client->windowInstance);
+    if (found) return found;
+  }
+  return std::nullopt;
 }
 
 std::optional<RunningApplication> Workspace::frontmostApplication() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/linux/connections.h"
+#include "platform/linux/desktop_entries.h"
 #include "platform/linux/object_cache.h"
 #include "platform/linux/window_match.h"
 #include "platform/linux/x11_desktop.h"
@@ -84,6 +85,11 @@ class Workspace {
   void fetchNames(const std::vector<ProcessId>& pids);
   RunningApplication describe(ProcessId pid, const std::vector<ClientWindow>& clients,
                               bool managed);
+  // The desktop entry's name of the process's application: that of its first window, in
+  // the order the window manager first mapped them, whose application id or WM_CLASS has
+  // an entry (the same window whichever is in front, so the name does not change when the
+  // user switches between its windows). Absent when none has.
+  std::optional<std::string> desktopName(ProcessId pid, const std::vector<ClientWindow>& clients);
   // What matching needs of accessible windows (title and frame), after asking for their
   // properties and extents: again when `reread`, else only where they were never read.
   std::vector<AccessibleWindow> describeWindows(const std::vector<ObjectRef>& windows, bool reread,
@@ -95,6 +101,7 @@ class Workspace {
   std::optional<std::vector<ObjectRef>> registryListing_;
   std::unordered_map<std::string, ProcessId> pidsByBus_;
   std::unordered_map<ProcessId, std::string> names_;
+  std::optional<DesktopEntries> desktopEntries_;  // made when first asked
   std::unordered_set<ProcessId> unlisted_;  // not listed by the registry at the last refresh
   std::optional<std::vector<ClientWindow>> hitTestWindows_;
   std::unordered_map<ObjectRef, xcb_window_t, ObjectRefHash> shownBy_;

@@ -1,6 +1,7 @@
 #include "platform/linux/x11_desktop.h"
 
 #include <poll.h>
+#include <xcb/res.h>
 #include <xcb/xcb_icccm.h>
 #include <xcb/xcbext.h>
 
@@ -20,6 +21,9 @@ namespace {
 constexpr std::size_t kClientWindowLimit = 512;
 // Longest property value read, in 32-bit units.
 constexpr std::uint32_t kPropertyLengthLimit = 16384;
+// Longest title read, in 32-bit units: a title of 4097 characters of four bytes each still
+// reads as longer than the longest the tool keeps, and a longer one costs no more.
+constexpr std::uint32_t kTitleLengthLimit = 4098;
 // ICCCM's WM_STATE value of an iconified window, and the WM_CHANGE_STATE request for it.
 constexpr std::uint32_t kIconicState = 3;
 
@@ -55,6 +59,16 @@ std::string propertyString(xcb_get_property_reply_t* reply) {
   const std::size_t nul = text.find('\0');
   if (nul != std::string::npos) text.resize(nul);
   return text;
+}
+
+// The bytes of a property of 8-bit units and of the given type (any type when NONE).
+std::optional<std::string> propertyBytes(xcb_get_property_reply_t* reply, xcb_atom_t type) {
+  if (reply == nullptr || reply->format != 8) return std::nullopt;
+  if (type != XCB_ATOM_NONE && reply->type != type) return std::nullopt;
+  const int length = xcb_get_property_value_length(reply);
+  if (length < 0) return std::nullopt;
+  return std::string(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(length));
 }
 
 }  // namespace
@@ -97,6 +111,8 @@ X11Desktop::X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* 
   const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
   const xcb_intern_atom_cookie_t changeState = intern(connection_, "WM_CHANGE_STATE");
   const xcb_intern_atom_cookie_t busAddress = intern(connection_, "AT_SPI_BUS");
+  // Asked with the atoms, so that knowing whether the server has it costs no round trip.
+  xcb_prefetch_extension_data(connection_, &xcb_res_id);
   if (!answered(deadline)) {
     // The atoms' replies will not be read: what xcb_ewmh_init_atoms allocated goes here.
     std::free(cookies);
@@ -112,6 +128,9 @@ X11Desktop::X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* 
   wmStateAtom_ = internReply(connection_, wmState);
   changeStateAtom_ = internReply(connection_, changeState);
   busAddressAtom_ = internReply(connection_, busAddress);
+  // Its reply is in already (it was asked before the wait's last request).
+  const xcb_query_extension_reply_t* resource = xcb_get_extension_data(connection_, &xcb_res_id);
+  if (resource != nullptr && resource->present) resourceOpcode_ = resource->major_opcode;
   ewmhReady_ = ewmhAtoms_ && screen_ >= 0 && screen_ < ewmh_.nb_screens;
 }
 
@@ -191,42 +210,97 @@ ProcessId X11Desktop::windowPid(xcb_window_t window) {
   xcb_generic_error_t* error = nullptr;
   const bool read = xcb_ewmh_get_wm_pid_reply(&ewmh_, cookie, &pid, &error) != 0;
   dropError(error);
-  if (!read || pid == 0 || pid > 0x7fffffffu) return 0;
+  if (!read || pid == 0 || pid > 0x7fffffffu) return resourcePids({window})[0];
   return static_cast<ProcessId>(pid);
+}
+
+std::vector<ProcessId> X11Desktop::resourcePids(const std::vector<xcb_window_t>& windows) {
+  std::vector<ProcessId> pids(windows.size(), 0);
+  if (resourceOpcode_ == 0 || silent_ || windows.empty()) return pids;
+  // One question per window: the local process of the client that owns that resource.
+  std::vector<xcb_res_query_client_ids_cookie_t> cookies;
+  cookies.reserve(windows.size());
+  for (const xcb_window_t window : windows) {
+    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    cookies.push_back(xcb_res_query_client_ids(connection_, 1, &spec));
+  }
+  if (!answered()) return pids;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    xcb_generic_error_t* error = nullptr;
+    Owned<xcb_res_query_client_ids_reply_t> reply(
+        xcb_res_query_client_ids_reply(connection_, cookies[i], &error));
+    dropError(error);
+    if (!reply) continue;
+    for (xcb_res_client_id_value_iterator_t it = xcb_res_query_client_ids_ids_iterator(reply.get());
+         it.rem > 0; xcb_res_client_id_value_next(&it)) {
+      // The server answers only the kinds it knows for that client: a remote client, or
+      // one it cannot see the process of, has no process value.
+      if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
+          xcb_res_client_id_value_value_length(it.data) != 1) {
+        continue;
+      }
+      const std::uint32_t pid = *xcb_res_client_id_value_value(it.data);
+      if (pid > 0 && pid <= 0x7fffffffu) pids[i] = static_cast<ProcessId>(pid);
+      break;
+    }
+  }
+  return pids;
 }
 
 std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of) {
   if (silent_) return {};
-  // Both lists are asked for at once; the mapping order is used only without the other.
+  // Both lists are asked for at once: the stacking order gives the windows' order, the
+  // mapping order each window's managedOrder (and the order, without the other).
   const xcb_get_property_cookie_t stacking = xcb_ewmh_get_client_list_stacking(&ewmh_, screen_);
   const xcb_get_property_cookie_t mapping = xcb_ewmh_get_client_list(&ewmh_, screen_);
   if (!answered()) return {};
   xcb_ewmh_get_windows_reply_t list{};
   xcb_generic_error_t* error = nullptr;
   std::vector<xcb_window_t> ids;
-  if (xcb_ewmh_get_client_list_stacking_reply(&ewmh_, stacking, &list, &error)) {
-    ids.assign(list.windows, list.windows + list.windows_len);
-    xcb_ewmh_get_windows_reply_wipe(&list);
-    xcb_discard_reply(connection_, mapping.sequence);
-  } else if (dropError(error), error = nullptr,
-             xcb_ewmh_get_client_list_reply(&ewmh_, mapping, &list, &error)) {
-    // Without a stacking order, the order of mapping stands in for it.
+  std::vector<xcb_window_t> mapped;
+  const bool stacked = xcb_ewmh_get_client_list_stacking_reply(&ewmh_, stacking, &list, &error);
+  if (stacked) {
     ids.assign(list.windows, list.windows + list.windows_len);
     xcb_ewmh_get_windows_reply_wipe(&list);
   }
-  dropError(error);
+  dropError(error), error = nullptr;
+  if (xcb_ewmh_get_client_list_reply(&ewmh_, mapping, &list, &error)) {
+    mapped.assign(list.windows, list.windows + list.windows_len);
+    xcb_ewmh_get_windows_reply_wipe(&list);
+  }
+  dropError(error), error = nullptr;
+  // Without a stacking order, the order of mapping stands in for it.
+  if (!stacked) ids = mapped;
   if (ids.size() > kClientWindowLimit) ids.erase(ids.begin(), ids.end() - kClientWindowLimit);
+  const auto managedOrder = [&](xcb_window_t id) {
+    const auto at = std::find(mapped.begin(), mapped.end(), id);
+    return at != mapped.end() ? static_cast<std::size_t>(at - mapped.begin()) : mapped.size();
+  };
   if (of) {
     std::vector<xcb_get_property_cookie_t> pids;
     pids.reserve(ids.size());
     for (const xcb_window_t id : ids) pids.push_back(xcb_ewmh_get_wm_pid(&ewmh_, id));
     if (!answered()) return {};
     std::vector<xcb_window_t> own;
+    std::vector<xcb_window_t> unknown;  // no _NET_WM_PID
     for (std::size_t i = 0; i < ids.size(); ++i) {
       std::uint32_t pid = 0;
       const bool read = xcb_ewmh_get_wm_pid_reply(&ewmh_, pids[i], &pid, &error) != 0;
       dropError(error), error = nullptr;
       if (read && pid == static_cast<std::uint32_t>(*of)) own.push_back(ids[i]);
+      if (!read || pid == 0) unknown.push_back(ids[i]);
+    }
+    if (!unknown.empty()) {
+      const std::vector<ProcessId> owners = resourcePids(unknown);
+      for (std::size_t i = 0; i < unknown.size(); ++i) {
+        if (owners[i] == *of) own.push_back(unknown[i]);
+      }
+      // Back in stacking order.
+      std::vector<xcb_window_t> ordered;
+      for (const xcb_window_t id : ids) {
+        if (std::find(own.begin(), own.end(), id) != own.end()) ordered.push_back(id);
+      }
+      own = std::move(ordered);
     }
     ids = std::move(own);
   }
@@ -246,8 +320,11 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     cookies.push_back(Cookies{
         // The process of a window read for one process is known already.
         of ? xcb_get_property_cookie_t{} : xcb_ewmh_get_wm_pid(&ewmh_, id),
-        xcb_ewmh_get_wm_name(&ewmh_, id),
-        xcb_icccm_get_wm_name(connection_, id),
+        // Titles are read up to the length limit, never whole: any client may set one.
+        xcb_get_property(connection_, 0, id, ewmh_._NET_WM_NAME, ewmh_.UTF8_STRING, 0,
+                         kTitleLengthLimit),
+        xcb_get_property(connection_, 0, id, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                         kTitleLengthLimit),
         xcb_ewmh_get_frame_extents(&ewmh_, id),
         xcb_ewmh_get_wm_state(&ewmh_, id),
         xcb_get_property(connection_, 0, id, wmStateAtom_, wmStateAtom_, 0, 2),
@@ -276,23 +353,20 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     }
     dropError(error), error = nullptr;
 
-    xcb_ewmh_get_utf8_strings_reply_t name{};
-    if (xcb_ewmh_get_wm_name_reply(&ewmh_, c.name, &name, &error)) {
-      window.title = validUtf8(std::string(name.strings, name.strings_len));
-      xcb_ewmh_get_utf8_strings_reply_wipe(&name);
-    }
+    Owned<xcb_get_property_reply_t> name(xcb_get_property_reply(connection_, c.name, &error));
     dropError(error), error = nullptr;
-    xcb_icccm_get_text_property_reply_t legacy{};
-    if (xcb_icccm_get_text_property_reply(connection_, c.legacyName, &legacy, &error)) {
-      if (window.title.empty()) {
-        const std::string raw(legacy.name, legacy.name_len);
-        window.title = legacy.encoding == ewmh_.UTF8_STRING ? validUtf8(raw)
-                       : legacy.encoding == XCB_ATOM_STRING ? latin1ToUtf8(raw)
-                                                            : std::string();
-      }
-      xcb_icccm_get_text_property_reply_wipe(&legacy);
+    if (const std::optional<std::string> raw = propertyBytes(name.get(), ewmh_.UTF8_STRING)) {
+      window.title = validUtf8(*raw);
     }
+    Owned<xcb_get_property_reply_t> legacy(
+        xcb_get_property_reply(connection_, c.legacyName, &error));
     dropError(error), error = nullptr;
+    if (const std::optional<std::string> raw = propertyBytes(legacy.get(), XCB_ATOM_NONE);
+        raw && window.title.empty()) {
+      window.title = legacy->type == ewmh_.UTF8_STRING ? validUtf8(*raw)
+                     : legacy->type == XCB_ATOM_STRING ? latin1ToUtf8(*raw)
+                                                       : std::string();
+    }
     const std::size_t nul = window.title.find('\0');
     if (nul != std::string::npos) window.title.resize(nul);
 
@@ -319,6 +393,9 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
     if (xcb_icccm_get_wm_class_reply(connection_, c.windowClass, &windowClass, &error)) {
       if (windowClass.class_name != nullptr) {
         window.windowClass = latin1ToUtf8(windowClass.class_name);
+      }
+      if (windowClass.instance_name != nullptr) {
+        window.windowInstance = latin1ToUtf8(windowClass.instance_name);
       }
       xcb_icccm_get_wm_class_reply_wipe(&windowClass);
     }
@@ -348,9 +425,24 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
       window.frame.width += double(extents.left) + extents.right;
       window.frame.height += double(extents.top) + extents.bottom;
     }
+    window.managedOrder = managedOrder(window.id);
     windows.push_back(std::move(window));
   }
+  if (!of) fillResourcePids(windows);
   return windows;
+}
+
+void X11Desktop::fillResourcePids(std::vector<ClientWindow>& windows) {
+  std::vector<xcb_window_t> unknown;
+  for (const ClientWindow& window : windows) {
+    if (window.pid == 0) unknown.push_back(window.id);
+  }
+  if (unknown.empty()) return;
+  const std::vector<ProcessId> owners = resourcePids(unknown);
+  std::size_t next = 0;
+  for (ClientWindow& window : windows) {
+    if (window.pid == 0) window.pid = owners[next++];
+  }
 }
 
 bool X11Desktop::requestActivation(xcb_window_t window) {

@@ -31,7 +31,7 @@ struct ScreenRect {
 // One client window the window manager lists.
 struct ClientWindow {
   xcb_window_t id = XCB_WINDOW_NONE;
-  ProcessId pid = 0;          // _NET_WM_PID, 0 when unknown
+  ProcessId pid = 0;          // _NET_WM_PID, else X-Resource's; 0 when unknown
   std::string title;          // _NET_WM_NAME, else WM_NAME (Latin-1 converted)
   ScreenRect client;          // the client window on the screen
   ScreenRect frame;           // the client grown by the window manager's frame extents
@@ -39,6 +39,12 @@ struct ClientWindow {
   bool viewable = false;      // mapped and all its ancestors mapped
   std::string applicationId;  // _GTK_APPLICATION_ID
   std::string windowClass;    // the class part of WM_CLASS
+  // The instance part of WM_CLASS.
+  std::string windowInstance;
+  // The window's place in the window manager's list of managed windows in the order they
+  // were first mapped (_NET_CLIENT_LIST): unlike the stacking order, it does not change
+  // when a window is raised.
+  std::size_t managedOrder = 0;
 };
 
 // Every exchange with the X server is bounded: requests go out together, and their replies
@@ -61,12 +67,18 @@ class X11Desktop {
   // The accessibility bus address the bus launcher published on the root window
   // (AT_SPI_BUS), or "" when there is none.
   std::string accessibilityBusAddress();
-  // _NET_WM_PID of one window, 0 when unknown.
+  // The process of one window: _NET_WM_PID, else what the X-Resource extension knows of the
+  // client that made the window; 0 when unknown.
   ProcessId windowPid(xcb_window_t window);
   // The managed client windows, bottom to top in stacking order, all read in one round of
   // requests; with `of`, only that process's windows, their processes read first (on a busy
-  // desktop a window's other ten properties are then read for a few windows, not all).
+  // desktop a window's other ten properties are then read for a few windows, not all). A
+  // window without _NET_WM_PID has the process the X-Resource extension gives (one more
+  // round, only when there is such a window).
   std::vector<ClientWindow> clientWindows(std::optional<ProcessId> of = std::nullopt);
+
+  // Whether the server offers the X-Resource extension (the processes of its clients).
+  bool resourceExtension() const { return resourceOpcode_ != 0; }
 
   // Requests sent as a pager sends them (source indication 2). True when sent.
   bool requestActivation(xcb_window_t window);
@@ -87,6 +99,11 @@ class X11Desktop {
   bool answered();
   // The wait itself: false when the reply to a request sent last did not come by then.
   bool awaitLast(double deadline);
+  // The processes of the clients that made these windows, from the X-Resource extension, in
+  // one round (0 where the server does not know, or has no such extension).
+  std::vector<ProcessId> resourcePids(const std::vector<xcb_window_t>& windows);
+  // Gives the windows without _NET_WM_PID the processes X-Resource knows.
+  void fillResourcePids(std::vector<ClientWindow>& windows);
 
   std::shared_ptr<DisplayThread> thread_;
   xcb_connection_t* connection_;
@@ -99,6 +116,7 @@ class X11Desktop {
   xcb_atom_t wmStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t changeStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t busAddressAtom_ = XCB_ATOM_NONE;
+  std::uint8_t resourceOpcode_ = 0;  // the X-Resource extension's, 0 when it has none
 };
 
 // Latin-1 bytes as UTF-8.

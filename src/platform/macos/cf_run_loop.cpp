@@ -30,4 +30,11 @@ void cfRunLoopUntil(WallTime date) {
   }
 }
 
+void cfRunLoopTurn() {
+  for (int pass = 0; pass < kRunLoopTurnPasses; ++pass) {
+    // No time at all: a pass that finds nothing ready returns kCFRunLoopRunTimedOut at once.
+    if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true) != kCFRunLoopRunHandledSource) return;
+  }
+}
+
 }  // namespace nevo::macos

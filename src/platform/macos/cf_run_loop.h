@@ -14,4 +14,12 @@ WallTime cfNow();
 // and over: the rest of the time is then slept.
 void cfRunLoopUntil(WallTime date);
 
+// Serves what is already pending on the current thread's run loop in the default mode,
+// without waiting: one pass, and another after each pass that handled a source, until a
+// pass finds nothing (at most kRunLoopTurnPasses passes, so that a source that keeps
+// firing cannot hold the tool). AppKit takes in a change of the frontmost or the running
+// applications only on such a turn.
+void cfRunLoopTurn();
+inline constexpr int kRunLoopTurnPasses = 16;
+
 }  // namespace nevo::macos

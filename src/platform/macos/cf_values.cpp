@@ -4,10 +4,17 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <type_traits>
 #include <vector>
 
 namespace nevo::macos {
 namespace {
+
+// What the conversions rely on of CoreFoundation's types: UniChar is a UTF-16 code unit, and
+// the number types named below are the C types they are read into.
+static_assert(sizeof(UniChar) == 2 && std::is_unsigned_v<UniChar>);
+static_assert(sizeof(SInt64) == 8 && std::is_signed_v<SInt64>);
+static_assert(sizeof(double) == 8);  // kCFNumberFloat64Type
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 

@@ -13,18 +13,7 @@ namespace {
 
 class MacPlatform final : public AxPlatform {
  public:
-  std::optional<RunningApplication> frontmostApplication() override {
-    return macos::frontmostApplication();
-  }
-  std::vector<RunningApplication> runningApplications() override {
-    return macos::runningApplications();
-  }
-  std::optional<RunningApplication> runningApplication(ProcessId pid) override {
-    return macos::runningApplication(pid);
-  }
-  bool activate(const RunningApplication& application, unsigned options) override {
-    return macos::activate(application, options);
-  }
+  MacPlatform() : AxPlatform(appKitWorkspace()) {}
   ProcessId ownProcessIdentifier() override { return posix::ownProcessIdentifier(); }
   std::string readStandardInput(std::size_t maxBytes) override {
     return posix::readStandardInput(maxBytes);

@@ -1,18 +1,30 @@
-// The workspace through AppKit, compiled with automatic reference counting. Each function
+// The workspace through AppKit, compiled with automatic reference counting. Each operation
 // drains its own autorelease pool: the tool has no application object that would drain one.
 #import <AppKit/AppKit.h>
 
 #include "platform/macos/workspace.h"
+
+#include <type_traits>
 
 #include "platform/macos/cf_values.h"
 
 namespace nevo::macos {
 namespace {
 
-// The core passes AppKit's activation policy through. (Its activation options are
-// AppKit's too; the constant for kActivateIgnoringOtherApps is deprecated in newer SDKs, so
-// it is not named here.)
+// The core passes AppKit's activation policy and options through as numbers. The policy is
+// an NS_ENUM over NSInteger (0 regular, 1 accessory, 2 prohibited), so its values fit an
+// int; the options are NSUInteger flags.
 static_assert(kActivationPolicyRegular == NSApplicationActivationPolicyRegular);
+static_assert(std::is_enum_v<NSApplicationActivationPolicy>);
+static_assert(std::is_same_v<std::underlying_type_t<NSApplicationActivationPolicy>, NSInteger>);
+static_assert(sizeof(NSApplicationActivationOptions) == sizeof(NSUInteger));
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+// Named here only, to check the number: the constant is deprecated from macOS 14 on.
+static_assert(kActivateIgnoringOtherApps == NSApplicationActivateIgnoringOtherApps);
+#pragma clang diagnostic pop
+// The process identifier goes into the core's ProcessId unchanged.
+static_assert(sizeof(pid_t) == sizeof(ProcessId) && std::is_signed_v<pid_t>);
 
 std::optional<std::string> text(NSString* string) {
   if (string == nil) return std::nullopt;
@@ -38,50 +50,65 @@ RunningApplication snapshot(NSRunningApplication* application) {
   return r;
 }
 
-}  // namespace
-
-std::optional<RunningApplication> frontmostApplication() {
-  @autoreleasepool {
-    NSRunningApplication* front = [NSWorkspace sharedWorkspace].frontmostApplication;
-    if (front == nil) return std::nullopt;
-    return snapshot(front);
+class AppKitWorkspace final : public Workspace {
+ public:
+  std::optional<RunningApplication> frontmostApplication() override {
+    @autoreleasepool {
+      NSRunningApplication* front = [NSWorkspace sharedWorkspace].frontmostApplication;
+      if (front == nil) return std::nullopt;
+      return snapshot(front);
+    }
   }
-}
 
-std::vector<RunningApplication> runningApplications() {
-  @autoreleasepool {
-    NSArray<NSRunningApplication*>* all = [NSWorkspace sharedWorkspace].runningApplications;
-    std::vector<RunningApplication> result;
-    result.reserve(all.count);
-    for (NSUInteger i = 0; i < all.count; ++i) result.push_back(snapshot([all objectAtIndex:i]));
-    return result;
+  std::vector<RunningApplication> runningApplications() override {
+    @autoreleasepool {
+      NSArray<NSRunningApplication*>* all = [NSWorkspace sharedWorkspace].runningApplications;
+      std::vector<RunningApplication> result;
+      result.reserve(all.count);
+      for (NSUInteger i = 0; i < all.count; ++i) {
+        result.push_back(snapshot([all objectAtIndex:i]));
+      }
+      return result;
+    }
   }
-}
 
-std::optional<RunningApplication> runningApplication(ProcessId pid) {
-  @autoreleasepool {
-    NSRunningApplication* application =
-        [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
-    if (application == nil) return std::nullopt;
-    return snapshot(application);
+  std::optional<RunningApplication> runningApplication(ProcessId pid) override {
+    @autoreleasepool {
+      NSRunningApplication* application =
+          [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
+      if (application == nil) return std::nullopt;
+      return snapshot(application);
+    }
   }
-}
 
-bool activate(const RunningApplication& application, unsigned options) {
-  @autoreleasepool {
-    NSRunningApplication* target =
-        application.native != nullptr
-            ? (__bridge NSRunningApplication*)application.native.get()
-            : [NSRunningApplication
-                  runningApplicationWithProcessIdentifier:application.processIdentifier];
-    if (target == nil) return false;
+  bool activate(const RunningApplication& application, unsigned options) override {
+    @autoreleasepool {
+      NSRunningApplication* target =
+          application.native != nullptr
+              ? (__bridge NSRunningApplication*)application.native.get()
+              : [NSRunningApplication
+                    runningApplicationWithProcessIdentifier:application.processIdentifier];
+      if (target == nil) return false;
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wdeprecated-declarations"
-    // macOS 14 deprecates activateWithOptions: (and "ignoring other apps") in favour of
-    // calls that macOS 12 and 13 do not have; the tool runs on all three.
-    return [target activateWithOptions:static_cast<NSApplicationActivationOptions>(options)] != NO;
+      // macOS 14 deprecates the option "ignoring other apps" (it has no effect there) and
+      // adds activateFromApplication:options: for cooperative activation, which macOS 12
+      // and 13 do not have; the option comes from the core as a number, and the pragma
+      // keeps the call warning-free under an SDK that marks it deprecated as well. On
+      // macOS 14 and later the request is granted when the active application (the host)
+      // has yielded activation to the target (docs/macos.md).
+      return [target activateWithOptions:static_cast<NSApplicationActivationOptions>(options)] !=
+             NO;
 #pragma clang diagnostic pop
+    }
   }
+};
+
+}  // namespace
+
+Workspace& appKitWorkspace() {
+  static AppKitWorkspace workspace;
+  return workspace;
 }
 
 }  // namespace nevo::macos

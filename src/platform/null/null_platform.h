@@ -13,6 +13,8 @@ class NullPlatform final : public Platform {
   Element createApplicationElement(ProcessId pid) override;
   Element createSystemWideElement() override;
   void setMessagingTimeout(const Element&, float) override {}
+  // No request is ever waited for.
+  float defaultMessagingTimeout() override { return 0; }
   AttributeRead copyAttributeValue(const Element&, std::string_view) override { return {}; }
   std::vector<AttributeRead> copyMultipleAttributeValues(const Element&,
                                                          AttributeNames names) override {

@@ -425,7 +425,13 @@ static void coverPosition(GtkWidget* first, int* coverX, int* coverY) {
 static gboolean advanceStartup(gpointer unused) {
   (void)unused;
   if (g_get_monotonic_time() > startup.until) {
-    reply("error start-up timed out in phase %d", startup.phase);
+    static const char* const waitedFor[] = {
+        "the window manager to place every window where it was asked",
+        "the cover window to be placed over the covered button",
+        "the first window to become active",
+    };
+    reply("error start-up timed out in phase %d, waiting for %s", startup.phase,
+          waitedFor[startup.phase < 2 ? startup.phase : 2]);
     exit(1);
   }
   GtkWidget* cover = findWindow("cover");
@@ -467,11 +473,15 @@ int main(int argc, char** argv) {
   g_set_prgname("nevo-e2e-app");
   gtk_init(&argc, &argv);
   const char *scene = "full", *prefix = "NEVO E2E";
+  /* The bound of the start-up; longer for a first start of GTK on a fresh machine. */
+  double startupSeconds = kWaitMs / 1000.0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (strcmp(argv[i], "--scene") == 0)
       scene = argv[i + 1];
     else if (strcmp(argv[i], "--prefix") == 0)
       prefix = argv[i + 1];
+    else if (strcmp(argv[i], "--startup-seconds") == 0)
+      startupSeconds = atof(argv[i + 1]) > 0 ? atof(argv[i + 1]) : startupSeconds;
   }
   char title[256];
   if (strcmp(scene, "full") == 0) {
@@ -499,7 +509,7 @@ int main(int argc, char** argv) {
   }
   /* Shown in reverse, so that the first window is mapped last. */
   for (int i = windowCount - 1; i >= 0; --i) gtk_widget_show_all(windows[i].window);
-  startup.until = g_get_monotonic_time() + (gint64)kWaitMs * 1000;
+  startup.until = g_get_monotonic_time() + (gint64)(startupSeconds * 1e6);
   g_timeout_add(5, advanceStartup, NULL);
   gtk_main();
   return 0;

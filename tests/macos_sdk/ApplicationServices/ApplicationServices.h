@@ -1,12 +1,13 @@
-// The accessibility declarations (HIServices) and geometry types (CoreGraphics) that the
-// macOS backend uses, as Apple documents them. Declarations only; the tests link a fake of
+// The accessibility declarations (HIServices: AXError.h, AXValue.h, AXUIElement.h) and
+// geometry types (CoreGraphics: CGBase.h, CGGeometry.h) that the macOS backend uses, as
+// Apple's headers declare them. Declarations only; the tests link a fake of
 // these functions (tests/support/fake_macos.cpp).
 #pragma once
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <sys/types.h>
 
-typedef double CGFloat;
+typedef double CGFloat;  // 64-bit
 struct CGPoint {
   CGFloat x;
   CGFloat y;
@@ -23,6 +24,7 @@ struct CGRect {
 };
 typedef struct CGRect CGRect;
 
+// CF_ENUM(int32_t, AXError).
 enum AXError : int32_t {
   kAXErrorSuccess = 0,
   kAXErrorFailure = -25200,
@@ -46,6 +48,7 @@ enum AXError : int32_t {
 // kAXValueCGSizeType (2), kAXValueCGRectType (3), kAXValueCFRangeType (4),
 // kAXValueAXErrorType (5) and kAXValueIllegalType (0) denote the same values; the SDK marks
 // them deprecated since macOS 10.11, so the backend uses these.
+// CF_ENUM(UInt32, AXValueType).
 enum AXValueType : UInt32 {
   kAXValueTypeCGPoint = 1,
   kAXValueTypeCGSize = 2,
@@ -55,9 +58,11 @@ enum AXValueType : UInt32 {
   kAXValueTypeIllegal = 0
 };
 
-// Options of a batch read: with none (0), the error of each attribute comes back inside the
-// array as a value of kind kAXValueTypeAXError.
+// CF_OPTIONS(UInt32, AXCopyMultipleAttributeOptions), in C++ a typedef of UInt32 with an
+// anonymous enumeration of the flags. With none (0), the error of each attribute comes back
+// inside the array as a value of kind kAXValueTypeAXError.
 typedef UInt32 AXCopyMultipleAttributeOptions;
+enum : UInt32 { kAXCopyMultipleAttributeOptionStopOnError = 0x1 };
 
 typedef const struct __AXUIElement* AXUIElementRef;
 typedef const struct __AXValue* AXValueRef;

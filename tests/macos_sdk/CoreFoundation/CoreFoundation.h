@@ -1,4 +1,5 @@
-// The CoreFoundation declarations that the macOS backend uses, as Apple documents them.
+// The CoreFoundation declarations that the macOS backend uses, as Apple's headers declare
+// them (MacTypes.h, CFBase.h, CFString.h, CFNumber.h, CFArray.h, CFDate.h, CFRunLoop.h).
 // Declarations only; the tests link a fake of these functions (tests/support/fake_macos.cpp).
 #pragma once
 
@@ -41,8 +42,12 @@ typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFNull* CFNullRef;
 typedef CFStringRef CFRunLoopMode;
 
-enum { kCFStringEncodingUTF8 = 0x08000100 };
+// CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings) (only the encoding the backend uses).
+// In C++ CF_ENUM declares an enumeration of that name with that underlying type (its typedef
+// names the same type), as here.
+enum CFStringBuiltInEncodings : CFStringEncoding { kCFStringEncodingUTF8 = 0x08000100 };
 
+// CF_ENUM(CFIndex, CFNumberType).
 enum CFNumberType : CFIndex {
   kCFNumberSInt8Type = 1,
   kCFNumberSInt16Type = 2,
@@ -63,6 +68,7 @@ enum CFNumberType : CFIndex {
   kCFNumberMaxType = 16
 };
 
+// CF_ENUM(SInt32, CFRunLoopRunResult).
 enum CFRunLoopRunResult : SInt32 {
   kCFRunLoopRunFinished = 1,
   kCFRunLoopRunStopped = 2,
