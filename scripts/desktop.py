@@ -141,7 +141,11 @@ class Desktop:
 
     _live = set()  # the desktops of this process that have started and not stopped
 
-    def __init__(self):
+    def __init__(self, accessibility=True):
+        # The desktop's accessibility switch (org.a11y.Status IsEnabled), switched on as a
+        # user does before starting applications (toolkits such as Qt's read it at start);
+        # False leaves it off, as many desktops are until a screen reader has run.
+        self.accessibility = accessibility
         self.display = None
         self.bus_address = None
         self.a11y_address = None
@@ -475,6 +479,26 @@ class Desktop:
             lambda: self.registered_pids() is not None,
             process,
         )
+        if self.accessibility:
+            self.set_accessibility(True)
+
+    def accessibility_enabled(self):
+        """The desktop's accessibility switch as the launcher tells it, or None."""
+        reply = self._dbus_send(self.bus_address, "org.a11y.Bus", "/org/a11y/bus",
+                                "org.freedesktop.DBus.Properties.Get", "string:org.a11y.Status",
+                                "string:IsEnabled")
+        return None if reply is None else reply.split()[-1] == "true"
+
+    def set_accessibility(self, enabled):
+        """Switches the desktop's accessibility on or off, the way a desktop's settings do
+        (GNOME's toolkit-accessibility key sets this same property)."""
+        value = "true" if enabled else "false"
+        self._dbus_send(self.bus_address, "org.a11y.Bus", "/org/a11y/bus",
+                        "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
+                        "string:IsEnabled", f"variant:boolean:{value}")
+        self._wait_until("a11y-bus", f"the accessibility switch did not turn {value}",
+                         lambda: self.accessibility_enabled() is enabled,
+                         self.process("a11y-bus"))
 
     def _start_window_manager(self):
         process = self.spawn(["openbox", "--sm-disable"], name="openbox", stdout=subprocess.DEVNULL)

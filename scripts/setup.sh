@@ -12,8 +12,9 @@ packages=(
   # a virtual desktop with real applications (the demo and the end-to-end tests)
   xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
   x11-utils
-  # the browsers of the end-to-end tests, and the independent reading of what they show
-  firefox-esr chromium python3-pyatspi
+  # the end-to-end tests' application in GTK 4 and Qt, gtk4-widget-factory, the browsers, and
+  # the independent reading of what they show
+  libgtk-4-dev gtk-4-examples qtbase5-dev qt6-base-dev firefox-esr chromium python3-pyatspi
   # applications without an accessibility tree (the end-to-end tests): a terminal, Tk
   xterm tk
   # tests, fuzzing, benchmarks

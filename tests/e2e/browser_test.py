@@ -151,6 +151,7 @@ class BrowserCase(DesktopTestCase):
         title in the active window, its controls included: a browser builds it a while after
         the window shows."""
         deadline = time.monotonic() + BROWSER_START_SECONDS
+        seen = "no dump"
         while time.monotonic() < deadline:
             result = subprocess.run([SYSTEM_PYTHON, DUMP, str(cls.pid)], env=cls.desktop.env,
                                     capture_output=True, timeout=120)
@@ -160,8 +161,13 @@ class BrowserCase(DesktopTestCase):
                         any(e["name"] == "Sign in" and e["role"] == "push button" and e["showing"]
                             for e in elements)):
                     return
+                seen = (f"{len(elements)} elements, the first "
+                        f"{elements[0]['name'] if elements else None!r}")
+            else:
+                seen = f"the dump failed: {result.stderr.decode(errors='replace')[-300:]}"
             time.sleep(0.5)
-        raise DesktopError(f"{cls.NAME} did not show the page {title!r} in its tree")
+        raise DesktopError(f"{cls.NAME} did not show the page {title!r} in its tree "
+                           f"({seen}; the tool's first replies: {cls.first_observation})")
 
     @classmethod
     def window_titled(cls, prefix):

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The real binary on a private virtual desktop with real GTK 3 applications.
 
-    e2e_test.py --binary PATH --app PATH [unittest arguments, e.g. a class name]
+    e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] [--app-qt6 PATH]
+                [unittest arguments, e.g. a class name]
+
+--app is the GTK 3 test application, --app-TOOLKIT those of the other toolkits
+(tests/e2e/app).
 
 Each test class starts one desktop and its applications, runs its tests in order on them
 and tears everything down. A desktop that cannot start fails the tests with the reason.
@@ -518,7 +522,8 @@ class StoppedApplication(DesktopTestCase):
         listed = self.timed(WINDOWS_SECONDS, "--windows").reply
         self.assertEqual(listed["status"], "available")
         self.assertEqual({w["title"] for w in listed["windows"] if w["pid"] == other.pid},
-                         {"Beta One", "Beta Two"}, "the answering application is still listed")
+                         {"Beta One", "Beta Two"},
+                         f"the answering application is still listed: {listed}")
         self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(main)).reply["status"],
                          "unavailable")
         self.assertEqual(self.timed(FOCUS_SECONDS, "--focus", stdin=json.dumps(beta)).reply,
@@ -682,6 +687,153 @@ class UnreachableAccessibility(DesktopTestCase):
             self.assertDenied(env)
 
 
+class ToolkitApplication(DesktopTestCase):
+    """The test application built with another toolkit, in front of the GTK 3 one: the three
+    commands answer, a window listed is focused and then observed, and the application is
+    alive after every command (Tool.run checks every process of the desktop)."""
+
+    toolkit = None
+
+    @classmethod
+    def start_applications(cls):
+        cls.other = TestApp(cls.desktop, scene="pair", prefix="Beta")
+        cls.app = TestApp(cls.desktop, toolkit=cls.toolkit)
+
+    def test_1_observation(self):
+        self.app.command("raise main")
+        self.assertActive(self.app.pid, "NEVO E2E Main")
+        observed = self.observe_once_answering()
+        self.assertEqual(observed["status"], "available", observed)
+        self.assertEqual(observed["window"]["title"], "NEVO E2E Main")
+        # The frame with its decorations (GTK 3), or the client window inside it (GTK 4, Qt).
+        self.assertWithin(observed["window"]["bounds"], self.app.frame("main"))
+        self.assertEqual(observed["app"]["pid"], self.app.pid)
+        elements = observed["elements"]
+        controls = {}
+        for role, name in (("button", "Apply"), ("textbox", "Plain entry"),
+                           ("checkbox", "Remember me"), ("slider", "Volume"),
+                           ("button", "Disabled")):
+            found = [e for e in elements if e["role"] == role and e["name"] == name]
+            self.assertEqual(len(found), 1, (role, name, elements))
+            controls[name] = found[0]
+        # Where the toolkit puts each control on the screen.
+        for name, widget in (("Apply", "apply"), ("Remember me", "check")):
+            record = controls[name]
+            self.assertBounds(record["bounds"], name)
+            where = self.app.where(widget)
+            self.assertTrue(inside(centre(record["bounds"]), where) or
+                            inside(centre(where), record["bounds"]), (name, record, where))
+        self.assertIs(controls["Disabled"]["enabled"], False)
+        self.assertIs(controls["Apply"]["enabled"], True)
+        protected = [e for e in elements if e["protected"]]
+        self.assertEqual(len(protected), 1, elements)
+        self.assertEqual((protected[0]["name"], protected[0]["value"]), ("", ""))
+
+    def assertWithin(self, bounds, frame):
+        self.assertBounds(bounds, "window")
+        self.assertTrue(frame["x"] <= bounds["x"] and frame["y"] <= bounds["y"] and
+                        bounds["x"] + bounds["width"] <= frame["x"] + frame["width"] and
+                        bounds["y"] + bounds["height"] <= frame["y"] + frame["height"] and
+                        bounds["width"] * bounds["height"] > 0.8 * frame["width"] * frame["height"],
+                        (bounds, frame))
+
+    def test_2_window_list_and_focus(self):
+        self.app.command("raise main")
+        self.assertActive(self.app.pid, "NEVO E2E Main")
+        reply = self.tool.windows()
+        self.assertEqual(reply["status"], "available", reply)
+        mine = {w["title"]: w for w in reply["windows"] if w["pid"] == self.app.pid}
+        self.assertTrue({"NEVO E2E Main", "NEVO E2E Second"} <= set(mine), reply)
+        self.assertIs(mine["NEVO E2E Main"]["isFrontmost"], True)
+        self.assertWithin(mine["NEVO E2E Second"]["bounds"], self.app.frame("second"))
+        others = [w for w in reply["windows"] if w["pid"] == self.other.pid]
+        self.assertEqual({w["title"] for w in others}, {"Beta One", "Beta Two"})
+        # To the second window, to the other application, and back, each from a fresh list.
+        for pid, title in ((self.app.pid, "NEVO E2E Second"), (self.other.pid, "Beta One"),
+                           (self.app.pid, "NEVO E2E Main")):
+            entry = self.entry(self.tool.windows()["windows"], pid, title)
+            answer = self.tool.focus(entry)
+            self.assertEqual(answer, {"status": "focused"}, (entry, answer))
+            self.assertActive(pid, title)
+            observed = self.observe_once_answering()
+            self.assertEqual(observed["status"], "available", observed)
+            self.assertEqual(observed["window"]["title"], title, observed)
+
+
+class Gtk4Application(ToolkitApplication):
+    toolkit = "gtk4"
+
+
+class Qt5Application(ToolkitApplication):
+    toolkit = "qt5"
+
+
+class Qt6Application(ToolkitApplication):
+    toolkit = "qt6"
+
+
+class Gtk4WidgetFactory(DesktopTestCase):
+    """gtk4-widget-factory: its window is observed where X11 has it, listed, focused, and the
+    application lives through every command."""
+
+    @classmethod
+    def start_applications(cls):
+        cls.other = TestApp(cls.desktop, scene="pair", prefix="Beta")
+        cls.factory = cls.desktop.spawn(["gtk4-widget-factory"], name="gtk4-widget-factory",
+                                        env=harness.toolkit_env(cls.desktop, "gtk4"))
+        cls.desktop.wait_registered(cls.factory.pid, "gtk4-widget-factory")
+        cls.desktop.wait_active(cls.factory.pid, "gtk4-widget-factory")
+
+    def test_observation_window_list_and_focus(self):
+        observed = self.observe_once_answering()
+        self.assertEqual(observed["status"], "available", observed)
+        self.assertEqual(observed["app"]["pid"], self.factory.pid)
+        window = [w for w in self.desktop.client_windows()
+                  if self.desktop.window_pid(w) == self.factory.pid]
+        self.assertTrue(window)
+        bounds = observed["window"]["bounds"]
+        self.assertBounds(bounds, "window")
+        self.assertGreater(len(observed["elements"]), 50)
+        for record in observed["elements"]:
+            self.assertTrue(overlaps(record["bounds"], bounds), record)
+        reply = self.tool.windows()
+        self.assertEqual(reply["status"], "available", reply)
+        mine = [w for w in reply["windows"] if w["pid"] == self.factory.pid]
+        self.assertEqual([w["bounds"] for w in mine if w["isFrontmost"]], [bounds])
+        for pid in (self.other.pid, self.factory.pid):
+            entry = next(w for w in self.tool.windows()["windows"] if w["pid"] == pid)
+            self.assertEqual(self.tool.focus(entry), {"status": "focused"}, entry)
+            self.assertEqual(self.observe_once_answering()["app"]["pid"], pid)
+
+
+class AccessibilitySwitchedOff(DesktopTestCase):
+    """The desktop's accessibility switch (org.a11y.Status IsEnabled) is what the
+    accessibility permission is elsewhere: while it is off, every command answers with its
+    permission-denied line, although GTK 3 exposes its tree all the same; the tool never
+    switches it on."""
+
+    accessibility = False
+
+    @classmethod
+    def start_applications(cls):
+        cls.app = TestApp(cls.desktop, scene="pair", prefix="Beta")
+        # Qt exposes nothing while the switch is off: it never registers.
+        cls.qt = TestApp(cls.desktop, scene="pair", prefix="Gamma", toolkit="qt5",
+                         registered=False)
+
+    def test_each_command_is_denied_until_the_user_switches_it_on(self):
+        entry = dict(ENTRY, pid=self.app.pid, id=f"{self.app.pid}:0")
+        self.assertIs(self.desktop.accessibility_enabled(), False)
+        for arguments, stdin, denied in [((), None, DENIED_OBSERVATION),
+                                         (("--windows",), None, DENIED_WINDOWS),
+                                         (("--focus",), json.dumps(entry), DENIED_FOCUS)]:
+            run = self.tool.run(*arguments, stdin=stdin)
+            self.assertEqual(run.line, denied, run.describe())
+        self.assertIs(self.desktop.accessibility_enabled(), False, "the tool left it off")
+        self.desktop.set_accessibility(True)
+        self.assertEqual(self.tool.windows()["status"], "available")
+
+
 def stop_on_signals():
     """SIGTERM, SIGINT or SIGHUP ends the run at once: every live desktop is stopped and the
     process exits with 128 + the signal's number. (Raised as SystemExit in the middle of a
@@ -711,10 +863,14 @@ def main():
             harness.BINARY = os.path.abspath(arguments.pop(0))
         elif argument == "--app":
             harness.TEST_APP = os.path.abspath(arguments.pop(0))
+            harness.TEST_APPS["gtk3"] = harness.TEST_APP
+        elif argument.startswith("--app-") and argument[len("--app-"):] in harness.TOOLKITS:
+            harness.TEST_APPS[argument[len("--app-"):]] = os.path.abspath(arguments.pop(0))
         else:
             rest.append(argument)
     if not harness.BINARY or not harness.TEST_APP:
-        sys.exit("usage: e2e_test.py --binary PATH --app PATH [unittest arguments]")
+        sys.exit("usage: e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] "
+                 "[--app-qt6 PATH] [unittest arguments]")
     stop_on_signals()
     started = time.monotonic()
     program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)

@@ -19,9 +19,12 @@ import jsonschema  # noqa: E402  (Debian's python3-jsonschema)
 Desktop = desktop_module.Desktop
 DesktopError = desktop_module.DesktopError
 
-# Set from the command line by e2e_test.py.
+# Set from the command line by e2e_test.py: the tool, and the test application of each
+# toolkit (TEST_APP is GTK 3's).
 BINARY = None
 TEST_APP = None
+TOOLKITS = ("gtk3", "gtk4", "qt5", "qt6")
+TEST_APPS = {}
 
 # The test application's password text: no output of any command may hold it.
 PASSWORD_TEXT = "hunter2-e2e"
@@ -90,7 +93,12 @@ class Tool:
         self.runs = []
 
     def run(self, *arguments, stdin=None, env=None, during=None):
-        """Runs the tool to its end; `during`, if given, is called once it has started."""
+        """Runs the tool to its end; `during`, if given, is called once it has started.
+        Every process of the desktop that was alive before the command (each application,
+        stopped ones included) must be alive after it."""
+        desktop = getattr(self.test, "desktop", None)
+        processes = list(getattr(desktop, "_processes", []))
+        alive_before = [(name, p) for name, p in processes if p.poll() is None]
         started = time.monotonic()
         read_end, write_end = os.pipe()
         try:
@@ -123,6 +131,9 @@ class Tool:
         run = Run(list(arguments), stdin, completed, time.monotonic() - started)
         self.runs.append(run)
         self.check(run)
+        died = [f"{name} (pid {p.pid}, status {p.returncode})"
+                for name, p in alive_before if p.poll() is not None]
+        self.test.assertEqual(died, [], "died during the command: " + run.describe())
         return run
 
     def check(self, run):
@@ -158,21 +169,61 @@ class Tool:
         return self.run("--focus", stdin=text, **kwargs).reply
 
 
-class TestApp:
-    """The test application (tests/e2e/app), started on a desktop; `command` sends one of its
-    line commands and returns the answer after "ok"."""
+def toolkit_env(desktop, toolkit):
+    """The environment in which an application of `toolkit` ("gtk3", "gtk4", "qt5", "qt6")
+    starts on the desktop as it does in a user's X11 session: it finds the accessibility bus
+    through the session bus (Qt 6.4 exposes nothing when AT_SPI_BUS_ADDRESS is set), GTK on
+    its X11 backend, GTK 4 with its cairo renderer (Xvfb has no GPU for its GL renderer), Qt
+    on its xcb platform."""
+    env = dict(desktop.env)
+    env.pop("AT_SPI_BUS_ADDRESS", None)
+    if toolkit in ("gtk3", "gtk4"):
+        env["GDK_BACKEND"] = "x11"
+    if toolkit == "gtk4":
+        env["GSK_RENDERER"] = "cairo"
+    if toolkit in ("qt5", "qt6"):
+        env["QT_QPA_PLATFORM"] = "xcb"
+    return env
 
-    def __init__(self, desktop, scene="full", prefix="NEVO E2E"):
+
+def accessibility_switch(desktop):
+    """The desktop's accessibility switch (org.a11y.Status IsEnabled): True, False, or None
+    when the accessibility bus does not answer."""
+    return desktop.accessibility_enabled()
+
+
+class TestApp:
+    """The test application (tests/e2e/app) of one toolkit, started on a desktop; `command`
+    sends one of its line commands and returns the answer after "ok".
+
+    It is ready when it says so (its windows are in place) and the accessibility registry
+    knows it; with `registered` False (a desktop whose accessibility switch is off, where
+    Qt never registers) only the first is waited for."""
+
+    def __init__(self, desktop, scene="full", prefix="NEVO E2E", toolkit="gtk3", registered=True):
         self.desktop = desktop
         self.prefix = prefix
-        self.process = desktop.spawn([TEST_APP, "--scene", scene, "--prefix", prefix],
-                                     name=f"test-app-{prefix.replace(' ', '-')}",
+        self.toolkit = toolkit
+        path = TEST_APPS.get(toolkit) or (TEST_APP if toolkit == "gtk3" else None)
+        if path is None:
+            raise DesktopError(f"no test application for {toolkit} (e2e_test.py --app-{toolkit})")
+        if registered and toolkit.startswith("qt") and accessibility_switch(desktop) is not True:
+            raise DesktopError(f"the {toolkit} test application would never register: the "
+                               "desktop's accessibility switch (org.a11y.Status IsEnabled) is off")
+        self.process = desktop.spawn([path, "--scene", scene, "--prefix", prefix],
+                                     name=f"test-app-{toolkit}-{prefix.replace(' ', '-')}",
+                                     env=toolkit_env(desktop, toolkit),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.pid = self.process.pid
         ready = self._answer(desktop_module.START_SECONDS)
         if not ready.startswith("ready"):
-            raise DesktopError(f"the test application ({prefix}) did not start: {ready}")
-        desktop.wait_registered(self.pid, f"the test application ({prefix})")
+            raise DesktopError(f"the {toolkit} test application ({prefix}) did not start: {ready}")
+        if registered:
+            desktop.wait_registered(self.pid, f"the {toolkit} test application ({prefix})")
+
+    def alive(self):
+        """Whether the application is still running."""
+        return self.process.poll() is None
 
     def _answer(self, seconds):
         readable, _, _ = select.select([self.process.stdout], [], [], seconds)
@@ -215,10 +266,12 @@ class DesktopTestCase(unittest.TestCase):
     that cannot start fails every test of the class with the reason."""
 
     desktop = None
+    # The desktop's accessibility switch, on as a user who uses NEVO has it.
+    accessibility = True
 
     @classmethod
     def setUpClass(cls):
-        cls.desktop = Desktop()
+        cls.desktop = Desktop(accessibility=cls.accessibility)
         try:
             cls.desktop.start()
         except DesktopError as error:

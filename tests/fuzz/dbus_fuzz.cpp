@@ -46,8 +46,8 @@ void readAll(ArgReader reader, std::string_view message, int depth) {
     if (const auto signature = reader.signature()) {
       expectInside(*signature, message, "a signature outside its message");
     }
-    for (const char container : {lin::kTypeArray, lin::kTypeStruct, lin::kTypeVariant,
-                                 lin::kTypeDictEntry}) {
+    for (const char container :
+         {lin::kTypeArray, lin::kTypeStruct, lin::kTypeVariant, lin::kTypeDictEntry}) {
       if (const auto inner = reader.recurse(container)) readAll(*inner, message, depth + 1);
     }
     if (!reader.next()) break;
@@ -85,7 +85,8 @@ void readMessage(std::string_view bytes) {
   (void)lin::variantInt32Reply(*message);
   (void)lin::variantDoubleReply(*message);
   (void)lin::variantReferenceReply(*message);
-  (void)lin::accessiblePropertiesReply(*message);
+  (void)lin::variantBooleanReply(*message);
+  (void)lin::stringsReply(*message, 64);
   if (lin::readerSteps() - start > kStepsPerByte * (bytes.size() + 16)) {
     fail("reading a message cost more than its bytes");
   }

@@ -10,7 +10,7 @@ namespace nevo::lin {
 namespace {
 
 using test::appendExtents;
-using test::appendProperty;
+
 using test::appendReference;
 using test::appendStates;
 using Message = test::LibdbusMessage;
@@ -82,30 +82,26 @@ TEST(AtspiWire, ReferencesAreTakenUpToTheLimit) {
   EXPECT_EQ(referencesReply(read(empty).message(), 10), std::vector<ObjectRef>{});
 }
 
-TEST(AtspiWire, AccessiblePropertiesComeFromOneDictionary) {
-  Message reply = emptyReply();
-  DBusMessageIter args, dict;
-  dbus_message_iter_init_append(reply.get(), &args);
-  dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "{sv}", &dict);
-  const char* name = "Save";
-  const char* description = "Saves the file";
-  const char* id = "save-button";
-  const char* locale = "C";
-  const dbus_int32_t count = 2;
-  appendProperty(dict, "Name", DBUS_TYPE_STRING, "s", &name);
-  appendProperty(dict, "Locale", DBUS_TYPE_STRING, "s", &locale);
-  appendProperty(dict, "Description", DBUS_TYPE_STRING, "s", &description);
-  appendProperty(dict, "ChildCount", DBUS_TYPE_INT32, "i", &count);
-  appendProperty(dict, "AccessibleId", DBUS_TYPE_STRING, "s", &id);
-  dbus_message_iter_close_container(&args, &dict);
+TEST(AtspiWire, InterfaceListsAndTheSwitchRead) {
+  Message interfaces = emptyReply();
+  DBusMessageIter args, array;
+  dbus_message_iter_init_append(interfaces.get(), &args);
+  dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "s", &array);
+  for (const char* name : {"org.a11y.atspi.Accessible", "org.a11y.atspi.Collection"}) {
+    dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
+  }
+  dbus_message_iter_close_container(&args, &array);
+  EXPECT_EQ(stringsReply(read(interfaces).message(), 10),
+            (std::vector<std::string>{"org.a11y.atspi.Accessible", "org.a11y.atspi.Collection"}));
+  EXPECT_EQ(stringsReply(read(interfaces).message(), 1),
+            std::vector<std::string>{"org.a11y.atspi.Accessible"});
 
-  const std::optional<AccessibleProperties> properties =
-      accessiblePropertiesReply(read(reply).message());
-  ASSERT_TRUE(properties);
-  EXPECT_EQ(properties->name, "Save");
-  EXPECT_EQ(properties->description, "Saves the file");
-  EXPECT_EQ(properties->accessibleId, "save-button");
-  EXPECT_EQ(properties->childCount, 2);
+  for (const dbus_bool_t on : {TRUE, FALSE}) {
+    Message enabled = emptyReply();
+    dbus_message_iter_init_append(enabled.get(), &args);
+    test::appendVariant(args, DBUS_TYPE_BOOLEAN, "b", &on);
+    EXPECT_EQ(variantBooleanReply(read(enabled).message()), on == TRUE);
+  }
 }
 
 TEST(AtspiWire, ErrorsAndOtherShapesReadAsAbsent) {
@@ -114,7 +110,8 @@ TEST(AtspiWire, ErrorsAndOtherShapesReadAsAbsent) {
   EXPECT_FALSE(stringReply(read(error).message()));
   EXPECT_FALSE(stateReply(read(error).message()));
   EXPECT_FALSE(referencesReply(read(error).message(), 5));
-  EXPECT_FALSE(accessiblePropertiesReply(read(error).message()));
+  EXPECT_FALSE(stringsReply(read(error).message(), 5));
+  EXPECT_FALSE(variantBooleanReply(read(error).message()));
 
   // A string where a number is expected, and no arguments at all.
   Message text = emptyReply();
@@ -125,7 +122,8 @@ TEST(AtspiWire, ErrorsAndOtherShapesReadAsAbsent) {
   Message nothing = emptyReply();
   EXPECT_FALSE(uint32Reply(read(nothing).message()));
   EXPECT_FALSE(extentsReply(read(nothing).message()));
-  EXPECT_FALSE(accessiblePropertiesReply(read(nothing).message()));
+  EXPECT_FALSE(variantBooleanReply(read(nothing).message()));
+  EXPECT_FALSE(stringsReply(read(text).message(), 5));
 }
 
 }  // namespace

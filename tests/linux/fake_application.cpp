@@ -144,6 +144,11 @@ void FakeApplication::add(const std::string& path, const std::string& parent, Fa
   objects_[parent].children.push_back(path);
 }
 
+void FakeApplication::setToolkit(FakeToolkit toolkit) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  toolkit_ = std::move(toolkit);
+}
+
 void FakeApplication::remove(const std::string& path) {
   const std::lock_guard<std::mutex> lock(mutex_);
   objects_.erase(path);
@@ -238,8 +243,9 @@ void FakeApplication::serve() {
     std::vector<pollfd> descriptors;
     for (const Connection& c : connections) descriptors.push_back(pollfd{c.fd, POLLIN, 0});
     if (listener >= 0) descriptors.push_back(pollfd{listener, POLLIN, 0});
-    if (stopped_ || ::poll(descriptors.data(), descriptors.size(), kServeSliceMilliseconds) <= 0) {
-      if (stopped_) std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
+    if (stopped_ || crashed_ ||
+        ::poll(descriptors.data(), descriptors.size(), kServeSliceMilliseconds) <= 0) {
+      if (stopped_ || crashed_) std::this_thread::sleep_for(std::chrono::milliseconds(kServeSliceMilliseconds));
       continue;
     }
     if (listener >= 0 && (descriptors.back().revents & POLLIN) != 0) {
@@ -341,10 +347,13 @@ std::string FakeApplication::answer(const std::string& bytes) {
   }
 
   const std::lock_guard<std::mutex> lock(mutex_);
-  calls_.push_back(LoggedCall{member, path,
-                              member == "Get"      ? (strings.size() > 1 ? strings[1] : "")
-                              : member == "GetAll" ? (strings.empty() ? "" : strings[0])
-                                                   : ""});
+  calls_.push_back(
+      LoggedCall{member, path, member == "Get" && strings.size() > 1 ? strings[1] : ""});
+  if (interface == "org.freedesktop.DBus.Properties" && strings.size() < 2) {
+    // What kills a Qt application: a properties call without a property (GetAll).
+    crashed_ = true;
+    return {};
+  }
   if (member == "GetApplicationBusAddress" && !ownAddress_.empty()) {
     const char* address = ownAddress_.c_str();
     dbus_message_iter_append_basic(&out, DBUS_TYPE_STRING, &address);
@@ -358,7 +367,30 @@ std::string FakeApplication::answer(const std::string& bytes) {
     if (!hostile.empty()) return hostile;
   }
 
-  if (member == "GetRole") {
+  if (member == "GetInterfaces") {
+    std::vector<const char*> offered = {"org.a11y.atspi.Accessible"};
+    if (path == kRoot) {
+      offered.push_back("org.a11y.atspi.Application");
+      if (toolkit_.collection) offered.push_back("org.a11y.atspi.Collection");
+    } else {
+      offered.push_back("org.a11y.atspi.Component");
+    }
+    DBusMessageIter array;
+    dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "s", &array);
+    for (const char* name : offered)
+      dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
+    dbus_message_iter_close_container(&out, &array);
+  } else if (member == "GetMatches" && !toolkit_.collection) {
+    return error();
+  } else if (member == "Get" && strings.size() == 2 && strings[0] == "org.a11y.atspi.Application") {
+    if (path != kRoot || (strings[1] != "ToolkitName" && strings[1] != "Version")) return error();
+    const char* value =
+        strings[1] == "ToolkitName" ? toolkit_.name.c_str() : toolkit_.version.c_str();
+    appendVariant(out, DBUS_TYPE_STRING, "s", &value);
+  } else if (member == "Get" && strings.size() == 2 && strings[1] == "AccessibleId" &&
+             !toolkit_.accessibleId) {
+    return error();
+  } else if (member == "GetRole") {
     dbus_message_iter_append_basic(&out, DBUS_TYPE_UINT32, &object.role);
   } else if (member == "GetState") {
     appendStates(out, static_cast<dbus_uint32_t>(object.states & 0xffffffffu),
@@ -421,13 +453,7 @@ std::string FakeApplication::answer(const std::string& bytes) {
     const char* id = object.id.c_str();
     const auto count = static_cast<dbus_int32_t>(object.children.size());
     const auto characters = static_cast<dbus_int32_t>(object.text.size());
-    const char* toolkitName = toolkitName_.c_str();
-    const char* toolkitVersion = toolkitVersion_.c_str();
-    if (property == "ToolkitName" && !toolkitName_.empty()) {
-      appendVariant(out, DBUS_TYPE_STRING, "s", &toolkitName);
-    } else if (property == "Version" && !toolkitVersion_.empty()) {
-      appendVariant(out, DBUS_TYPE_STRING, "s", &toolkitVersion);
-    } else if (property == "Name") {
+    if (property == "Name") {
       appendVariant(out, DBUS_TYPE_STRING, "s", &name);
     } else if (property == "Description") {
       appendVariant(out, DBUS_TYPE_STRING, "s", &description);
@@ -447,20 +473,6 @@ std::string FakeApplication::answer(const std::string& bytes) {
     } else {
       return error();
     }
-  } else if (member == "GetAll") {
-    DBusMessageIter dict;
-    dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    const char* name = object.name.c_str();
-    const char* description = object.description.c_str();
-    const char* id = object.id.c_str();
-    const char* locale = "C";
-    const auto count = static_cast<dbus_int32_t>(object.children.size());
-    appendProperty(dict, "Name", DBUS_TYPE_STRING, "s", &name);
-    appendProperty(dict, "Description", DBUS_TYPE_STRING, "s", &description);
-    appendProperty(dict, "ChildCount", DBUS_TYPE_INT32, "i", &count);
-    appendProperty(dict, "Locale", DBUS_TYPE_STRING, "s", &locale);
-    appendProperty(dict, "AccessibleId", DBUS_TYPE_STRING, "s", &id);
-    dbus_message_iter_close_container(&out, &dict);
   } else {
     return error();
   }

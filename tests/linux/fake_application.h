@@ -41,9 +41,10 @@ struct FakeObject {
 // a valid message the bus would relay).
 enum class Hostility {
   none,
-  // GetAll answers hold, after the properties, dictionary entries up to near the message
-  // size limit, each a variant of the deepest nesting the bus relays; every reply follows a
-  // signal whose header holds hundreds of unknown fields of such variants.
+  // Every reply follows a signal whose header holds hundreds of unknown fields, each a
+  // variant of the deepest nesting the bus relays. (Its GetAll answers would also hold such
+  // dictionary entries, but the backend sends no GetAll: a properties call without a
+  // property "crashes" this application, as it kills Qt.)
   deepValues,
   // Every string (names, descriptions, identifiers, texts) is 16 MiB long, after its
   // object's own text.
@@ -57,7 +58,16 @@ enum class Hostility {
 struct LoggedCall {
   std::string member;
   std::string path;
-  std::string detail;  // the property asked for by Get, the interface by GetAll
+  std::string detail;  // the property asked for by Get
+};
+
+// What the application's toolkit serves: by default GTK 3's (Collection on the root, the
+// accessible id answered); Qt's offers no Collection and refuses AccessibleId.
+struct FakeToolkit {
+  std::string name = "GTK";
+  std::string version = "3.24.38";
+  bool collection = true;
+  bool accessibleId = true;
 };
 
 class FakeApplication {
@@ -72,12 +82,10 @@ class FakeApplication {
   void add(const std::string& path, const std::string& parent, FakeObject object);
   // Removes an object (a window closed): calls on it are answered with an error.
   void remove(const std::string& path);
-  // What the application's root says of its toolkit (`ToolkitName`, `Version`); set before
-  // the link is taken. Unset, the properties are answered with an error.
-  void setToolkit(std::string name, std::string version) {
-    toolkitName_ = std::move(name);
-    toolkitVersion_ = std::move(version);
-  }
+  void setToolkit(FakeToolkit toolkit);
+  // Whether a call came that crashes a Qt application (Properties.GetAll): it then stops
+  // answering for good, as the application would have died.
+  bool crashed() const { return crashed_; }
   // Stops answering, or answers again (what came meanwhile included).
   void stop() { stopped_ = true; }
   void resume() { stopped_ = false; }
@@ -114,11 +122,11 @@ class FakeApplication {
   std::unique_ptr<Link> link_;
   std::atomic<bool> stopped_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<bool> crashed_{false};
+  FakeToolkit toolkit_;
   mutable std::mutex mutex_;
   std::map<std::string, FakeObject> objects_;
   std::vector<LoggedCall> calls_;
-  std::string toolkitName_;
-  std::string toolkitVersion_;
   std::thread thread_;
 };
 

@@ -60,6 +60,10 @@ TEST(WindowMatch, PairsByTitleAndRectangleThenByWhatIsLeft) {
         {"", ScreenRect{113, 35, 880, 89}}},
        {client(1, "Page - Chromium", a, aInner)},
        {0, std::nullopt, std::nullopt}},
+      {"extents relative to the window, same title twice: the client's size decides",
+       {{"Same", ScreenRect{0, 0, 400, 276}}, {"Same", ScreenRect{0, 0, 800, 576}}},
+       {client(1, "Same", a, aInner), client(2, "Same", b, bInner)},
+       {1, 0}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);

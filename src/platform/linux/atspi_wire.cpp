@@ -74,10 +74,8 @@ Call getPropertyCall(const ObjectRef& object, std::string_view interface,
   return call;
 }
 
-Call getAllPropertiesCall(const ObjectRef& object, std::string_view interface) {
-  Call call = objectCall(object, kPropertiesInterface, "GetAll").string(interface).finish();
-  call.detail = interface;
-  return call;
+Call getInterfacesCall(const ObjectRef& object) {
+  return objectCall(object, kAccessibleInterface, "GetInterfaces").finish();
 }
 
 Call getTextCall(const ObjectRef& object, std::int32_t count) {
@@ -143,6 +141,15 @@ Call registerEventCall(std::string_view event) {
 
 Call accessibilityBusAddressCall() {
   return CallWriter(kLauncherName, kLauncherPath, kLauncherName, "GetAddress").finish();
+}
+
+Call accessibilityEnabledCall() {
+  Call call = CallWriter(kLauncherName, kLauncherPath, kPropertiesInterface, "Get")
+                  .string(kStatusInterface)
+                  .string("IsEnabled")
+                  .finish();
+  call.detail = "IsEnabled";
+  return call;
 }
 
 bool isError(const ReceivedMessage& reply) {
@@ -213,6 +220,22 @@ std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& rep
   return references;
 }
 
+std::optional<std::vector<std::string>> stringsReply(const ReceivedMessage& reply,
+                                                     std::size_t limit) {
+  if (!shaped(reply, "as")) return std::nullopt;
+  std::optional<ArgReader> items = ArgReader(reply).recurse(kTypeArray);
+  if (!items) return std::nullopt;
+  std::vector<std::string> strings;
+  while (items->type() != kTypeInvalid && strings.size() < limit) {
+    std::optional<std::string> item = text(*items);
+    if (!item) return std::nullopt;
+    strings.push_back(std::move(*item));
+    if (!items->next()) break;
+  }
+  if (!items->valid()) return std::nullopt;
+  return strings;
+}
+
 std::optional<std::string> variantStringReply(const ReceivedMessage& reply) {
   std::optional<ArgReader> value = variant(reply);
   if (!value) return std::nullopt;
@@ -237,36 +260,10 @@ std::optional<ObjectRef> variantReferenceReply(const ReceivedMessage& reply) {
   return reference(*value);
 }
 
-std::optional<AccessibleProperties> accessiblePropertiesReply(const ReceivedMessage& reply) {
-  if (!shaped(reply, "a{sv}")) return std::nullopt;
-  std::optional<ArgReader> entries = ArgReader(reply).recurse(kTypeArray);
-  if (!entries) return std::nullopt;
-  AccessibleProperties properties;
-  bool sawName = false;
-  while (entries->type() == kTypeDictEntry) {
-    std::optional<ArgReader> entry = entries->recurse(kTypeDictEntry);
-    const std::optional<std::string_view> key = entry ? entry->string() : std::nullopt;
-    if (key && entry->next()) {
-      std::optional<ArgReader> value = entry->recurse(kTypeVariant);
-      if (value) {
-        if (*key == "Name" && value->type() == kTypeString) {
-          properties.name = text(*value).value_or("");
-          sawName = true;
-        } else if (*key == "Description" && value->type() == kTypeString) {
-          properties.description = text(*value).value_or("");
-        } else if (*key == "AccessibleId" && value->type() == kTypeString) {
-          properties.accessibleId = text(*value).value_or("");
-        } else if (*key == "ChildCount") {
-          properties.childCount = value->int32().value_or(0);
-        } else if (*key == "Parent") {
-          properties.parent = reference(*value);
-        }
-      }
-    }
-    if (!entries->next()) break;
-  }
-  if (!sawName) return std::nullopt;
-  return properties;
+std::optional<bool> variantBooleanReply(const ReceivedMessage& reply) {
+  std::optional<ArgReader> value = variant(reply);
+  if (!value) return std::nullopt;
+  return value->boolean();
 }
 
 }  // namespace nevo::lin

@@ -32,6 +32,8 @@ inline constexpr std::string_view kBusDaemonPath = "/org/freedesktop/DBus";
 inline constexpr std::string_view kBusDaemonInterface = "org.freedesktop.DBus";
 inline constexpr std::string_view kLauncherName = "org.a11y.Bus";
 inline constexpr std::string_view kLauncherPath = "/org/a11y/bus";
+// The desktop's accessibility switch, on the launcher's object.
+inline constexpr std::string_view kStatusInterface = "org.a11y.Status";
 
 // One accessible object: the bus name of its application and its object path.
 struct ObjectRef {
@@ -83,6 +85,7 @@ enum class State : unsigned {
   multiLine = 17,
   pressed = 20,
   selected = 23,
+  sensitive = 24,
   showing = 25,
   visible = 30,
 };
@@ -93,23 +96,17 @@ constexpr StateSet stateBit(State state) {
   return StateSet{1} << static_cast<unsigned>(state);
 }
 
-// The Accessible interface's properties in one reply.
-struct AccessibleProperties {
-  std::string name;
-  std::string description;
-  std::string accessibleId;
-  std::int32_t childCount = 0;
-  std::optional<ObjectRef> parent;
-};
-
-// Calls on an accessible object.
+// Calls on an accessible object. These, each asking for one thing, are what every toolkit
+// serves; there is deliberately no writer of `Properties.GetAll`, which Qt 5 and Qt 6
+// answer by crashing.
 Call getRoleCall(const ObjectRef& object);
 Call getStateCall(const ObjectRef& object);
 Call getExtentsCall(const ObjectRef& object);  // screen coordinates
 Call getChildrenCall(const ObjectRef& object);
 Call getPropertyCall(const ObjectRef& object, std::string_view interface,
                      std::string_view property);
-Call getAllPropertiesCall(const ObjectRef& object, std::string_view interface);
+// The interfaces the object offers (Accessible.GetInterfaces).
+Call getInterfacesCall(const ObjectRef& object);
 // Characters [0, count) of the Text interface.
 Call getTextCall(const ObjectRef& object, std::int32_t count);
 // The first `count` objects below `object` (itself excluded) whose states include every
@@ -126,6 +123,8 @@ Call accessibilityBusAddressCall();
 // registry drops it when the connection closes), with no properties and from every
 // application.
 Call registerEventCall(std::string_view event);
+// The launcher's `IsEnabled` (org.a11y.Status): whether the desktop's accessibility is on.
+Call accessibilityEnabledCall();
 
 // Replies.
 bool isError(const ReceivedMessage& reply);
@@ -136,12 +135,13 @@ std::optional<Extents> extentsReply(const ReceivedMessage& reply);       // "(ii
 std::optional<ObjectRef> referenceReply(const ReceivedMessage& reply);   // "(so)"
 std::optional<std::vector<ObjectRef>> referencesReply(const ReceivedMessage& reply,
                                                       std::size_t limit);
+std::optional<std::vector<std::string>> stringsReply(const ReceivedMessage& reply,
+                                                     std::size_t limit);  // "as"
 // Properties.Get replies: "v" holding the type named.
 std::optional<std::string> variantStringReply(const ReceivedMessage& reply);
 std::optional<std::int32_t> variantInt32Reply(const ReceivedMessage& reply);
 std::optional<double> variantDoubleReply(const ReceivedMessage& reply);
 std::optional<ObjectRef> variantReferenceReply(const ReceivedMessage& reply);
-std::optional<AccessibleProperties> accessiblePropertiesReply(
-    const ReceivedMessage& reply);  // "a{sv}"
+std::optional<bool> variantBooleanReply(const ReceivedMessage& reply);
 
 }  // namespace nevo::lin

@@ -60,6 +60,7 @@ struct FocusSearch {
 
 struct AttributeReader::Batch {
   CachedObject& object;
+  double deadline;
   // The role as known when the batch was sent; the texts are asked only when it is safe.
   std::optional<std::uint32_t> role;
   bool safe = false;
@@ -69,8 +70,8 @@ struct AttributeReader::Batch {
 
   bool answered() const {
     const CachedObject& o = object;
-    return !pending(o.role) && !pending(o.states) && !pending(o.extents) &&
-           !pending(o.properties) && !pending(o.identifier) && !pending(o.text) &&
+    return !pending(o.role) && !pending(o.states) && !pending(o.extents) && !pending(o.name) &&
+           !pending(o.description) && !pending(o.identifier) && !pending(o.text) &&
            !pending(o.number) && !pending(o.children) && !pending(o.parent) &&
            (!focusedWindow->asked || focusedWindow->answered) &&
            (!focusedElement->asked || focusedElement->answered);
@@ -83,16 +84,19 @@ std::vector<AttributeRead> AttributeReader::read(CachedObject& object, Attribute
   attributes.reserve(names.size());
   for (std::string_view name : names) attributes.push_back(attributeNamed(name));
 
-  // Texts are asked for only once the role is known not to be a password field; an element
-  // known to be safe gives its identifier with its other properties, any other is asked for
-  // the identifier alone.
+  // Texts are asked for only once the role is known not to be a password field.
   const bool wantsTexts = std::any_of(attributes.begin(), attributes.end(), textAttribute);
-  const bool wantsIdentifier =
-      std::find(attributes.begin(), attributes.end(), Attribute::identifier) != attributes.end();
-  if ((wantsTexts || wantsIdentifier) && stale(object.role, 0)) cache_.requestRole(object);
+  if (wantsTexts && stale(object.role, 0)) cache_.requestRole(object);
+  // The focus is searched for in the way the application's toolkit allows, and what it
+  // serves decides which identifiers are asked: its facts first (asked when the
+  // application's element was made, so usually in already).
+  const bool wantsFocus = std::any_of(attributes.begin(), attributes.end(), [](Attribute a) {
+    return a == Attribute::focusedWindow || a == Attribute::focusedElement;
+  });
+  if (wantsFocus) cache_.toolkits().awaitFacts(object.ref.bus, deadline);
   if (wantsTexts) cache_.connections().await([&] { return !pending(object.role); }, deadline);
 
-  Batch batch{object, object.role.value, object.knownSafe()};
+  Batch batch{object, deadline, object.role.value, object.knownSafe()};
   for (const Attribute attribute : attributes) request(batch, attribute);
   cache_.connections().await([&] { return batch.answered(); }, deadline);
 
@@ -145,18 +149,14 @@ void AttributeReader::request(Batch& batch, Attribute attribute) {
       if (stale(object.states, kBitMinimized)) cache_.requestStates(object);
       break;
     case Attribute::identifier:
-      if (batch.safe) {
-        if (stale(object.properties, kBitIdentifier)) cache_.requestProperties(object);
-      } else if (stale(object.identifier, 0)) {
-        cache_.requestIdentifier(object);
-      }
+      if (stale(object.identifier, 0)) cache_.requestIdentifier(object);
       break;
     case Attribute::title:
-      if (batch.safe && stale(object.properties, kBitTitle)) cache_.requestProperties(object);
+      if (batch.safe && stale(object.name, kBitTitle)) cache_.requestName(object);
       break;
     case Attribute::description:
-      if (batch.safe && stale(object.properties, kBitDescription)) {
-        cache_.requestProperties(object);
+      if (batch.safe && stale(object.description, kBitDescription)) {
+        cache_.requestDescription(object);
       }
       break;
     case Attribute::value:
@@ -182,11 +182,16 @@ void AttributeReader::request(Batch& batch, Attribute attribute) {
     case Attribute::parent:
       if (object.listedParent == nullptr && stale(object.parent, 0)) cache_.requestParent(object);
       break;
+    // One call where the root offers Collection; otherwise the states are read (answer).
     case Attribute::focusedWindow:
-      search(batch.focusedWindow, stateBit(State::active), false);
+      if (cache_.toolkits().facts(object.ref.bus).offersCollection()) {
+        search(batch.focusedWindow, stateBit(State::active), false);
+      }
       break;
     case Attribute::focusedElement:
-      search(batch.focusedElement, stateBit(State::focused), true);
+      if (cache_.toolkits().facts(object.ref.bus).offersCollection()) {
+        search(batch.focusedElement, stateBit(State::focused), true);
+      }
       break;
     case Attribute::protectedContent:
     case Attribute::windows:
@@ -222,7 +227,7 @@ AttributeRead AttributeReader::answer(Batch& batch, Attribute attribute, double 
       return windows(batch, deadline);
     case Attribute::focusedWindow:
     case Attribute::focusedElement:
-      return focus(batch, attribute);
+      return focus(batch, attribute, deadline);
     case Attribute::protectedContent:
     case Attribute::unsupported:
       break;
@@ -248,6 +253,15 @@ AttributeRead AttributeReader::subrole(Batch& batch) {
   return success(std::string(axSubrole(*role)));
 }
 
+Workspace::Origin AttributeReader::originOfWindowAbove(CachedObject& object, double deadline) {
+  CachedObject* top = &object;
+  for (int depth = 0; top != nullptr && !top->topLevel() && depth < kAncestorLimit; ++depth) {
+    top = top->listedParent;
+  }
+  if (top == nullptr || !top->topLevel()) return {};
+  return workspace_.originOf(*top, deadline);
+}
+
 AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   CachedObject& object = batch.object;
   const bool position = attribute == Attribute::position;
@@ -255,7 +269,19 @@ AttributeRead AttributeReader::frame(Batch& batch, Attribute attribute) {
   const Extents* extents = take(object.extents, bit);
   markFailedRead(object.extents, bit);
   if (extents == nullptr) return failure(failureOf(object.extents.state));
-  if (position) return success(PointValue{double(extents->x), double(extents->y)});
+  if (object.topLevel() && *extents == Extents{}) {
+    // A window with empty extents (GTK 4 minimized) has the frame X11 gives its window.
+    if (const std::optional<ScreenRect> shown =
+            workspace_.frameOfEmptyWindow(object, batch.deadline)) {
+      if (position) return success(PointValue{shown->x, shown->y});
+      return success(SizeValue{shown->width, shown->height});
+    }
+  }
+  if (position) {
+    // Coordinates relative to the element's top-level window are made the screen's.
+    const Workspace::Origin origin = originOfWindowAbove(object, batch.deadline);
+    return success(PointValue{double(extents->x) + origin.x, double(extents->y) + origin.y});
+  }
   return success(SizeValue{double(extents->width), double(extents->height)});
 }
 
@@ -266,17 +292,22 @@ AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
   const StateSet* states = take(object.states, bit);
   markFailedRead(object.states, bit);
   if (states == nullptr) return failure(failureOf(object.states.state));
-  return success(hasState(*states, enabled ? State::enabled : State::iconified));
+  // GTK 4.8 sets `sensitive` alone on what the user can use; GTK 3 and Qt set both.
+  if (enabled) {
+    return success(hasState(*states, State::enabled) || hasState(*states, State::sensitive));
+  }
+  if (hasState(*states, State::iconified)) return success(true);
+  // Toolkits that do not set the state on a minimized window: X11 tells.
+  if (object.topLevel() && !cache_.toolkits().facts(object.ref.bus).setsIconified()) {
+    if (const std::optional<bool> hidden = workspace_.clientHidden(object, batch.deadline)) {
+      return success(*hidden);
+    }
+  }
+  return success(false);
 }
 
 AttributeRead AttributeReader::identifier(Batch& batch) {
   CachedObject& object = batch.object;
-  if (batch.safe) {
-    const AccessibleProperties* properties = take(object.properties, kBitIdentifier);
-    markFailedRead(object.properties, kBitIdentifier);
-    if (properties == nullptr) return failure(failureOf(object.properties.state));
-    return success(properties->accessibleId);
-  }
   const std::string* id = take(object.identifier, 0);
   if (id == nullptr) return failure(failureOf(object.identifier.state));
   return success(*id);
@@ -286,18 +317,18 @@ AttributeRead AttributeReader::text(Batch& batch, Attribute attribute, double de
   if (!batch.safe) return failure(AxStatus::cannotComplete);
   CachedObject& object = batch.object;
   const bool title = attribute == Attribute::title;
-  const AccessibleProperties* properties =
-      take(object.properties, title ? kBitTitle : kBitDescription);
-  markFailedRead(object.properties, title ? kBitTitle : kBitDescription);
-  if (properties == nullptr) return failure(failureOf(object.properties.state));
-  if (!title) return success(properties->description);
-  if (properties->name.empty() && windowRole(*batch.role)) {
+  Slot<std::string>& slot = title ? object.name : object.description;
+  const std::string* read = take(slot, title ? kBitTitle : kBitDescription);
+  markFailedRead(slot, title ? kBitTitle : kBitDescription);
+  if (read == nullptr) return failure(failureOf(slot.state));
+  if (!title) return success(*read);
+  if (read->empty() && windowRole(*batch.role)) {
     // A top-level window without an accessible name has the title the window manager
     // shows.
     const std::optional<ClientWindow> shown = workspace_.clientWindowOf(object, deadline);
     return success(shown ? shown->title : std::string());
   }
-  return success(properties->name);
+  return success(*read);
 }
 
 AttributeRead AttributeReader::value(Batch& batch) {
@@ -356,9 +387,18 @@ AttributeRead AttributeReader::windows(Batch& batch, double deadline) {
       elementArray(workspace_.windowsOnDesktop(batch.object.ref.bus, *windows, deadline)));
 }
 
-AttributeRead AttributeReader::focus(Batch& batch, Attribute attribute) {
+AttributeRead AttributeReader::focus(Batch& batch, Attribute attribute, double deadline) {
   const FocusSearch& search =
       attribute == Attribute::focusedWindow ? *batch.focusedWindow : *batch.focusedElement;
+  if (!search.asked) {
+    // No Collection on the root: the states tell.
+    const std::optional<std::optional<ObjectRef>> found =
+        attribute == Attribute::focusedWindow ? cache_.activeWindow(batch.object, deadline)
+                                              : cache_.focusedElement(batch.object, deadline);
+    if (!found) return failure(AxStatus::cannotComplete);
+    if (!*found) return failure(AxStatus::noValue);
+    return success(objectElement(**found));
+  }
   if (search.found) return success(objectElement(*search.found));
   return failure(search.answered ? AxStatus::noValue : AxStatus::cannotComplete);
 }

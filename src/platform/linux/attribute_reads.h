@@ -39,6 +39,9 @@ enum class Attribute {
 
 Attribute attributeNamed(std::string_view name);
 
+// Most elements climbed from an element to its top-level window.
+inline constexpr int kAncestorLimit = 256;
+
 class AttributeReader {
  public:
   AttributeReader(ObjectCache& cache, Workspace& workspace)
@@ -54,6 +57,8 @@ class AttributeReader {
   AttributeRead role(Batch& batch);
   AttributeRead subrole(Batch& batch);
   AttributeRead frame(Batch& batch, Attribute attribute);
+  // The origin of the top-level window the element was reached through (Workspace::originOf).
+  Workspace::Origin originOfWindowAbove(CachedObject& object, double deadline);
   AttributeRead state(Batch& batch, Attribute attribute);
   AttributeRead identifier(Batch& batch);
   AttributeRead text(Batch& batch, Attribute attribute, double deadline);
@@ -61,7 +66,7 @@ class AttributeReader {
   AttributeRead children(Batch& batch, double deadline);
   AttributeRead parent(Batch& batch);
   AttributeRead windows(Batch& batch, double deadline);
-  AttributeRead focus(Batch& batch, Attribute attribute);
+  AttributeRead focus(Batch& batch, Attribute attribute, double deadline);
 
   ObjectCache& cache_;
   Workspace& workspace_;

@@ -25,22 +25,35 @@ std::string sessionBusAddress() {
   return {};
 }
 
-// The accessibility bus's address as its launcher tells it on the session bus, without
-// starting a launcher that is not running; "" when there is none by the deadline.
-std::string launcherBusAddress(double deadline) {
-  std::unique_ptr<Link> link = Link::connect(sessionBusAddress());
-  if (!link) return {};
-  bool answered = false;
+// What the accessibility bus's launcher on the session bus tells, without starting a
+// launcher that is not running: the desktop's accessibility switch (`IsEnabled`, absent
+// when it cannot be read) and, when asked for, the bus's address ("" when none).
+struct LauncherAnswer {
+  std::optional<bool> enabled;
   std::string address;
+};
+
+LauncherAnswer askLauncher(bool wantAddress, double deadline) {
+  LauncherAnswer answer;
+  std::unique_ptr<Link> link = Link::connect(sessionBusAddress());
+  if (!link) return answer;
+  bool enabledAnswered = false;
+  bool addressAnswered = !wantAddress;
   link->call(helloCall(), [](const ReceivedMessage&) {});
-  link->call(accessibilityBusAddressCall(), [&](const ReceivedMessage& reply) {
-    answered = true;
-    address = stringReply(reply).value_or("");
+  link->call(accessibilityEnabledCall(), [&](const ReceivedMessage& reply) {
+    enabledAnswered = true;
+    answer.enabled = variantBooleanReply(reply);
   });
+  if (wantAddress) {
+    link->call(accessibilityBusAddressCall(), [&](const ReceivedMessage& reply) {
+      addressAnswered = true;
+      answer.address = stringReply(reply).value_or("");
+    });
+  }
   Link* links[] = {link.get()};
   serveLinks(
-      links, [&] { return answered; }, deadline);
-  return address;
+      links, [&] { return enabledAnswered && addressAnswered; }, deadline);
+  return answer;
 }
 
 }  // namespace
@@ -50,7 +63,12 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   // the root window, else asked of the launcher on the session bus.
   std::string address = environment("AT_SPI_BUS_ADDRESS");
   if (address.empty()) address = display.accessibilityBusAddress();
-  if (address.empty()) address = launcherBusAddress(deadline);
+  // The desktop's accessibility switch is the permission: switched off (the launcher says
+  // so), toolkits such as Qt's expose nothing, and the user is asked to switch it on. The
+  // tool never switches it on itself. Where there is no launcher to ask, the bus decides.
+  const LauncherAnswer launcher = askLauncher(address.empty(), deadline);
+  if (launcher.enabled == false) return std::nullopt;
+  if (address.empty()) address = launcher.address;
   if (address.empty()) return std::nullopt;
   bus_ = Link::connect(address);
   if (!bus_ || !bus_->call(helloCall(), [](const ReceivedMessage&) {})) return std::nullopt;
@@ -136,12 +154,10 @@ bool Connections::send(const std::string& bus, const Call& call, ReplyHandler ha
   }
   if (link != bus_.get()) {
     // A call on one of the application's own connections that closes before answering is
-    // asked again on another that is open (or on the bus), once.
-    handler = [this, bus, call, inner = std::move(handler)](const ReceivedMessage& reply) {
-      if (reply.linkClosed) {
-        Link* other = linkFor(bus);
-        if (other != nullptr && other->open() && other->call(call, inner)) return;
-      }
+    // asked again, once, on the bus: an application that closed one of its connections may
+    // close the others too, but cannot close the bus's.
+    handler = [this, call, inner = std::move(handler)](const ReceivedMessage& reply) {
+      if (reply.linkClosed && bus_ && bus_->open() && bus_->call(call, inner)) return;
       inner(reply);
     };
   }

@@ -18,11 +18,6 @@ const ClientWindow* HitTest::topWindowAt(double x, double y) {
 
 std::vector<CachedObject*> HitTest::childrenAt(CachedObject& parent, double x, double y,
                                                double deadline) {
-  // An element known to have no children is not asked for them.
-  if (parent.properties.value && parent.properties.value->childCount == 0 &&
-      parent.children.state == SlotState::idle) {
-    return {};
-  }
   const Listing* listed = cache_.listing(parent, deadline);
   if (listed == nullptr) return {};
   const std::vector<CachedObject*>& children = listed->objects;
@@ -40,10 +35,12 @@ std::vector<CachedObject*> HitTest::childrenAt(CachedObject& parent, double x, d
         });
       },
       deadline);
+  // Where the toolkit sets `showing`, what is not showing is not on the screen.
+  const bool filtered = cache_.toolkits().awaitFacts(parent.ref.bus, deadline).setsShowing();
   std::vector<CachedObject*> found;
   for (CachedObject* child : children) {
     if (child == nullptr || !child->extents.value || !child->states.value) continue;
-    if (!hasState(*child->states.value, State::showing)) continue;
+    if (filtered && !hasState(*child->states.value, State::showing)) continue;
     const Extents& box = *child->extents.value;
     if (box.width > 0 && box.height > 0 && box.contains(x, y)) found.push_back(child);
   }
@@ -69,9 +66,13 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
   if (!known->second) return {HitTestResult::Outcome::unanswered, {}};
 
   CachedObject* current = &cache_.object(*known->second);
+  // In the window's own coordinates where its toolkit gives them relative to it.
+  const Workspace::Origin origin = workspace_.originOf(*current, deadline);
+  x -= origin.x;
+  y -= origin.y;
   // The window a hit test lands in is the one the walk reads: reading it ahead from here
   // keeps the application busy while the descent waits.
-  cache_.readAhead(*current);
+  cache_.readAhead(*current, 0);
   for (int depth = 0; depth < kHitTestDepthLimit; ++depth) {
     const std::vector<CachedObject*> candidates = childrenAt(*current, x, y, deadline);
     if (candidates.empty()) break;

@@ -67,7 +67,11 @@ CachedObject* LinuxPlatform::objectOf(const LinuxElement& element) {
 Element LinuxPlatform::createApplicationElement(ProcessId pid) {
   std::optional<std::string> bus = connected() ? workspace_.busForPid(pid) : std::nullopt;
   ObjectRef ref;
-  if (bus) ref = ObjectRef{*bus, std::string(kRootPath)};
+  if (bus) {
+    ref = ObjectRef{*bus, std::string(kRootPath)};
+    // What its toolkit serves decides how its focus is found: asked now, in time for that.
+    cache_.toolkits().request(*bus);
+  }
   return Element(std::make_shared<LinuxElement>(LinuxElement::Kind::application, ref, pid));
 }
 
@@ -137,22 +141,7 @@ CountRead LinuxPlatform::getAttributeValueCount(const Element& element, std::str
   if (attribute != Attribute::children) return {AxStatus::attributeUnsupported, 0};
   // Counting children is how the walk descends: the element's children, once listed, are
   // read ahead.
-  object->walked = true;
-  // An element whose properties (read ahead) say it has no children is not asked to list
-  // them.
-  if (object->children.state == SlotState::idle && pending(object->properties)) {
-    connections_.await([&] { return !pending(object->properties); }, deadline);
-  }
-  if (object->children.state == SlotState::idle && object->properties.value &&
-      object->properties.value->childCount <= 0) {
-    return {AxStatus::success, 0};
-  }
-  if (object->children.state == SlotState::ready && object->children.value) {
-    // Already listed; make sure the children are being read ahead.
-    for (CachedObject* child : object->children.value->objects) {
-      if (child != nullptr) cache_.readAhead(*child);
-    }
-  }
+  cache_.reached(*object);
   const std::optional<std::vector<ObjectRef>> shown = cache_.shownChildren(*object, deadline);
   if (!shown) return {AxStatus::cannotComplete, 0};
   return {AxStatus::success, static_cast<long>(shown->size())};

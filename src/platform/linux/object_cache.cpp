@@ -24,32 +24,12 @@ void failNow(Slot<T>& slot) {
 
 }  // namespace
 
-bool ToolkitFacts::setsShowing() const {
-  return !(name == "GTK" && version.rfind("4.", 0) == 0);
-}
-
-const ToolkitFacts& ObjectCache::toolkit(const std::string& bus) {
-  std::shared_ptr<ToolkitFacts>& facts = toolkits_[bus];
-  if (facts) return *facts;
-  facts = std::make_shared<ToolkitFacts>();
-  const ObjectRef root{bus, std::string(kRootPath)};
-  for (const char* property : {"ToolkitName", "Version"}) {
-    const bool name = std::string_view(property) == "ToolkitName";
-    const std::shared_ptr<ToolkitFacts> target = facts;
-    if (!connections_.send(bus, getPropertyCall(root, kApplicationInterface, property),
-                           [target, name](const ReceivedMessage& reply) {
-                             ++target->answers;
-                             std::string value = variantStringReply(reply).value_or("");
-                             (name ? target->name : target->version) = std::move(value);
-                           })) {
-      ++facts->answers;
-    }
-  }
-  return *facts;
-}
-
 bool CachedObject::knownSafe() const {
   return role.value && !protectedRole(*role.value);
+}
+
+bool CachedObject::topLevel() const {
+  return listedParent != nullptr && listedParent->ref.path == kRootPath;
 }
 
 std::optional<ObjectRef> usable(ObjectRef ref, const std::string& bus) {
@@ -93,13 +73,13 @@ void ObjectCache::requestRole(CachedObject& object) {
       object, &CachedObject::role, getRoleCall(object.ref),
       [](const ReceivedMessage& reply) { return uint32Reply(reply); },
       [this](CachedObject& target) {
+        settleTopLevelRole(target);
         if (!target.readAhead || !target.knownSafe()) return;
-        requestProperties(target);
-        readValueAheadIfShown(target);
+        readTextsAheadIfShown(target);
         // Children listed before the role was known are read ahead now.
-        if (target.walked && target.children.value) {
+        if (target.walked && target.children.value && target.aheadDepth < kReadAheadDepth) {
           for (CachedObject* child : target.children.value->objects) {
-            if (child != nullptr) readAhead(*child);
+            if (child != nullptr) readAhead(*child, target.aheadDepth + 1);
           }
         }
       });
@@ -115,17 +95,14 @@ void ObjectCache::requestStates(CachedObject& object) {
 }
 
 void ObjectCache::listAheadIfShowing(CachedObject& object) {
-  // The children follow the properties and the states, and only when the child count says
-  // there are some (a call fewer for every leaf, which is most of a tree) and the element is
-  // showing (what is below one that is not is no child of the walk's), where the toolkit
-  // sets that state.
+  // The children follow the states, and only for an element that is showing: what is below
+  // one that is not is no child of the walk's (shownChildren), where the toolkit sets that
+  // state.
   if (!object.walked || object.children.state != SlotState::idle) return;
-  if (!object.properties.value || object.properties.value->childCount <= 0) return;
   if (!object.states.value) return;
-  const ToolkitFacts& facts = toolkit(object.ref.bus);
-  if (!hasState(*object.states.value, State::showing) &&
-      (facts.answers < 2 || facts.setsShowing())) {
-    return;
+  if (!hasState(*object.states.value, State::showing)) {
+    const ToolkitFacts& facts = toolkits_.facts(object.ref.bus);
+    if (!facts.known() || facts.setsShowing()) return;
   }
   requestChildren(object);
 }
@@ -141,43 +118,55 @@ void ObjectCache::requestExtents(CachedObject& object) {
         return extents;
       },
       [this](CachedObject& target) {
-        if (target.readAhead && target.knownSafe()) readValueAheadIfShown(target);
+        if (target.readAhead && target.knownSafe()) readTextsAheadIfShown(target);
       });
 }
 
-void ObjectCache::readValueAheadIfShown(CachedObject& object) {
-  // The value is read with the texts, which are read only for an element with a frame on
-  // the screen: ahead of time, it is asked once the extents say there is one.
+void ObjectCache::settleTopLevelRole(CachedObject& object) {
+  if (!object.topLevel() || !object.role.value) return;
+  const std::string_view name = atspiRoleName(*object.role.value);
+  if (name == "filler" || name == "panel") object.role.value = kRoleFrame;
+}
+
+void ObjectCache::readTextsAheadIfShown(CachedObject& object) {
+  // The core reads the texts only of an element with a frame on the screen: ahead of time,
+  // they are asked once the extents say there is one.
   if (object.extents.state != SlotState::ready || !object.extents.value) return;
   const Extents& extents = *object.extents.value;
   if (extents.width <= 0 || extents.height <= 0) return;
+  if (object.name.state == SlotState::idle) requestName(object);
+  if (object.description.state == SlotState::idle) requestDescription(object);
   if (object.text.state == SlotState::idle && object.number.state == SlotState::idle &&
       object.characterCount.state == SlotState::idle) {
     requestValue(object);
   }
 }
 
-void ObjectCache::requestProperties(CachedObject& object) {
-  // The properties carry the name: never for an element that may be a password field.
+void ObjectCache::requestName(CachedObject& object) {
+  // Never for an element that may be a password field.
   if (!object.knownSafe()) {
-    object.properties.state = SlotState::failed;
-    object.properties.value.reset();
+    failNow(object.name);
     return;
   }
-  const std::string bus = object.ref.bus;
-  fill(
-      object, &CachedObject::properties, getAllPropertiesCall(object.ref, kAccessibleInterface),
-      [bus](const ReceivedMessage& reply) {
-        std::optional<AccessibleProperties> properties = accessiblePropertiesReply(reply);
-        if (properties && properties->parent) {
-          properties->parent = usable(*properties->parent, bus);
-        }
-        return properties;
-      },
-      [this](CachedObject& target) { listAheadIfShowing(target); });
+  fill(object, &CachedObject::name, getPropertyCall(object.ref, kAccessibleInterface, "Name"),
+       [](const ReceivedMessage& reply) { return variantStringReply(reply); });
+}
+
+void ObjectCache::requestDescription(CachedObject& object) {
+  if (!object.knownSafe()) {
+    failNow(object.description);
+    return;
+  }
+  fill(object, &CachedObject::description,
+       getPropertyCall(object.ref, kAccessibleInterface, "Description"),
+       [](const ReceivedMessage& reply) { return variantStringReply(reply); });
 }
 
 void ObjectCache::requestIdentifier(CachedObject& object) {
+  if (!toolkits_.facts(object.ref.bus).servesAccessibleId()) {
+    failNow(object.identifier);
+    return;
+  }
   fill(object, &CachedObject::identifier,
        getPropertyCall(object.ref, kAccessibleInterface, "AccessibleId"),
        [](const ReceivedMessage& reply) { return variantStringReply(reply); });
@@ -265,7 +254,10 @@ void ObjectCache::requestChildren(CachedObject& object) {
           CachedObject& child = this->object(ref);
           listing.objects.push_back(&child);
           child.listedParent = &target;
-          if (target.walked && safe) readAhead(child);
+          settleTopLevelRole(child);
+          if (target.walked && safe && target.aheadDepth < kReadAheadDepth) {
+            readAhead(child, target.aheadDepth + 1);
+          }
         }
       });
 }
@@ -280,25 +272,51 @@ void ObjectCache::requestParent(CachedObject& object) {
        });
 }
 
-void ObjectCache::readAhead(CachedObject& object) {
-  if (object.readAhead || readAheadCount_ >= kReadAheadLimit) return;
+void ObjectCache::reached(CachedObject& object) {
+  object.walked = true;
+  object.aheadDepth = 0;
+  if (object.children.value && object.knownSafe()) {
+    for (CachedObject* child : object.children.value->objects) {
+      if (child != nullptr) readAhead(*child, 1);
+    }
+  }
+}
+
+void ObjectCache::readAhead(CachedObject& object, int depth) {
+  if (object.readAhead) {
+    // Reached again from nearer the walk: what lies below it is read ahead further.
+    if (depth >= object.aheadDepth) return;
+    object.aheadDepth = depth;
+    if (object.children.value && object.knownSafe() && depth < kReadAheadDepth) {
+      for (CachedObject* child : object.children.value->objects) {
+        if (child != nullptr) readAhead(*child, depth + 1);
+      }
+    }
+    return;
+  }
+  if (readAheadCount_ >= kReadAheadLimit) return;
   object.readAhead = true;
   object.walked = true;
+  object.aheadDepth = std::min(object.aheadDepth, depth);
   ++readAheadCount_;
-  // What decides protection, the frame and qualification; the texts follow once the role
-  // is known not to be a password field (requestRole).
+  // What decides protection, the frame and qualification, and the children; the texts
+  // follow once the role is known not to be a password field (requestRole) and the extents
+  // show the element (requestExtents).
   if (object.role.state == SlotState::idle) {
     requestRole(object);
   } else if (object.knownSafe()) {
-    if (object.properties.state == SlotState::idle) {
-      requestProperties(object);
-    } else {
-      listAheadIfShowing(object);
-    }
-    readValueAheadIfShown(object);
+    readTextsAheadIfShown(object);
   }
   if (object.states.state == SlotState::idle) requestStates(object);
   if (object.extents.state == SlotState::idle) requestExtents(object);
+  if (object.identifier.state == SlotState::idle) requestIdentifier(object);
+  if (object.children.state == SlotState::idle) {
+    listAheadIfShowing(object);
+  } else if (object.children.value && object.knownSafe() && object.aheadDepth < kReadAheadDepth) {
+    for (CachedObject* child : object.children.value->objects) {
+      if (child != nullptr) readAhead(*child, object.aheadDepth + 1);
+    }
+  }
 }
 
 const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
@@ -313,9 +331,7 @@ std::optional<std::vector<ObjectRef>> ObjectCache::shownChildren(CachedObject& o
   const Listing* listed = listing(object, deadline);
   if (listed == nullptr) return std::nullopt;
   const std::vector<CachedObject*>& children = listed->objects;
-  const ToolkitFacts& facts = toolkit(object.ref.bus);
-  connections_.await([&] { return facts.answers == 2; }, deadline);
-  if (!facts.setsShowing()) {
+  if (!toolkits_.awaitFacts(object.ref.bus, deadline).setsShowing()) {
     std::vector<ObjectRef> all;
     for (const CachedObject* child : children) {
       if (child != nullptr) all.push_back(child->ref);
@@ -366,6 +382,7 @@ std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObje
   std::vector<ObjectRef> windows;
   for (const CachedObject* child : children) {
     if (child == nullptr) continue;
+    // (A top-level with a container's role has been given a window's: settleTopLevelRole.)
     if (!child->role.value || !windowRole(*child->role.value) || !child->states.value) continue;
     const StateSet states = *child->states.value;
     if (hasState(states, State::showing) || hasState(states, State::iconified)) {
@@ -373,6 +390,67 @@ std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObje
     }
   }
   return windows;
+}
+
+std::optional<std::optional<ObjectRef>> ObjectCache::activeWindow(CachedObject& root,
+                                                                  double deadline) {
+  const std::optional<std::vector<ObjectRef>> windows = applicationWindows(root, deadline);
+  if (!windows) return std::nullopt;
+  for (const ObjectRef& ref : *windows) {
+    const CachedObject& window = object(ref);
+    if (window.states.value && hasState(*window.states.value, State::active)) return ref;
+  }
+  return std::optional<ObjectRef>();
+}
+
+std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(CachedObject& root,
+                                                                    double deadline) {
+  const std::optional<std::optional<ObjectRef>> window = activeWindow(root, deadline);
+  if (!window || !*window) return window;
+  // Level by level: every listing of a level, then every state of the next, each sent
+  // together, so that a level costs about two round trips.
+  std::vector<CachedObject*> level{&object(**window)};
+  std::size_t read = 0;
+  while (!level.empty() && read < kFocusSearchLimit) {
+    for (CachedObject* at : level) {
+      if (stale(at->children, 0)) requestChildren(*at);
+    }
+    if (!connections_.await(
+            [&] {
+              return std::none_of(level.begin(), level.end(),
+                                  [](const CachedObject* at) { return pending(at->children); });
+            },
+            deadline)) {
+      return std::nullopt;
+    }
+    std::vector<CachedObject*> next;
+    for (CachedObject* at : level) {
+      if (!at->children.value) continue;
+      for (CachedObject* child : at->children.value->objects) {
+        if (child == nullptr || read >= kFocusSearchLimit) continue;
+        ++read;
+        if (!pending(child->states)) requestStates(*child);
+        next.push_back(child);
+      }
+    }
+    if (!connections_.await(
+            [&] {
+              return std::none_of(next.begin(), next.end(),
+                                  [](const CachedObject* at) { return pending(at->states); });
+            },
+            deadline)) {
+      return std::nullopt;
+    }
+    level.clear();
+    for (CachedObject* child : next) {
+      if (!child->states.value) continue;
+      const StateSet states = *child->states.value;
+      if (hasState(states, State::focused)) return child->ref;
+      // The focused element is shown, and so is every element above it.
+      if (hasState(states, State::showing)) level.push_back(child);
+    }
+  }
+  return std::optional<ObjectRef>();
 }
 
 }  // namespace nevo::lin

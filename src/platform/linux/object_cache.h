@@ -6,11 +6,14 @@
 // facts are taken once per run and kept (role, identifier, children, parent): they do not
 // change for an object.
 //
+// Every fact is read with a call that asks for that one thing (a method, or a single-property
+// `Get`), the calls for many objects sent together: no toolkit is sent `GetAll`.
+//
 // Read-ahead fills slots before the core asks: when the walk lists an element's children,
-// each child's role, states and extents go out at once, its properties once its role is
-// known not to be a password text, its value when besides its extents show it on the screen
-// (the core reads no value of an element without a frame), and its children once its
-// properties say it has some. The core then takes the slots as if it had asked itself.
+// each child's role, states, extents, identifier and children go out at once; its name,
+// description and value follow once its role is known not to be a password text and its
+// extents show it on the screen (the core reads no text of an element without a frame).
+// The core then takes the slots as if it had asked itself.
 //
 // A password text's name, description and text contents are never asked for: not by a
 // read, not by read-ahead (whose requests wait for the role), not below it.
@@ -25,14 +28,22 @@
 
 #include "platform/linux/atspi_wire.h"
 #include "platform/linux/connections.h"
+#include "platform/linux/toolkit_facts.h"
 #include "platform/platform.h"
 
 namespace nevo::lin {
 
 // Most elements the walk's read-ahead asks about in one run.
 inline constexpr int kReadAheadLimit = 600;
+// Most levels below an element the walk has reached that are read ahead: enough that the
+// walk's next visits find their answers in flight, few enough that a large tree whose walk
+// ends early (a budget) is not read far beyond it.
+inline constexpr int kReadAheadDepth = 4;
 // Most children read from one element.
 inline constexpr std::size_t kChildListingLimit = 1024;
+// Most elements whose states the search for the focused element reads, where the
+// application's root cannot be searched in one call.
+inline constexpr std::size_t kFocusSearchLimit = 1500;
 // Most characters of an element's text contents asked for.
 inline constexpr std::int32_t kTextValueLimit = 4096;
 
@@ -73,9 +84,10 @@ struct CachedObject {
   Slot<std::uint32_t> role;  // kept for the run
   Slot<StateSet> states;
   Slot<Extents> extents;
-  Slot<AccessibleProperties> properties;  // name, description, identifier, child count
-  Slot<std::string> identifier;           // kept; read alone while the role is not known
-  Slot<std::int32_t> characterCount;      // of long texts, before their contents
+  Slot<std::string> name;
+  Slot<std::string> description;
+  Slot<std::string> identifier;       // kept for the run
+  Slot<std::int32_t> characterCount;  // of long texts, before their contents
   Slot<std::string> text;
   Slot<double> number;
   Slot<Listing> children;                // kept for the run
@@ -83,21 +95,12 @@ struct CachedObject {
   CachedObject* listedParent = nullptr;  // the element whose children listed this one
   bool readAhead = false;                // the walk's read-ahead has asked for this element
   bool walked = false;                   // children get read ahead once listed
+  int aheadDepth = kReadAheadDepth;      // levels below an element the walk has reached
 
   // Whether the role is known and is not a password text: only then may its texts be asked.
   bool knownSafe() const;
-};
-
-// What an application's toolkit says of itself (`org.a11y.atspi.Application` `ToolkitName`
-// and `Version`), read once per run, and what follows from it for reading its tree.
-struct ToolkitFacts {
-  int answers = 0;  // of the two reads
-  std::string name;
-  std::string version;
-  // Whether the `showing` state tells what is on the screen below the windows. GTK 4 (4.8,
-  // as measured) sets it on its windows alone, none of their elements: `visible` on all of
-  // them, a hidden stack page included.
-  bool setsShowing() const;
+  // Whether it was listed as a child of its application's root: a top-level window.
+  bool topLevel() const;
 };
 
 // Whether a slot must be asked again before attribute `bit` may take it. Slots kept for the
@@ -151,10 +154,11 @@ class ObjectCache {
   void requestRole(CachedObject& object);
   void requestStates(CachedObject& object);
   void requestExtents(CachedObject& object);
-  // Name, description, identifier, child count and parent in one call: never for an object
-  // that may be a password text (the slot then fails at once).
-  void requestProperties(CachedObject& object);
-  // The identifier alone, for an object whose role is not known to be safe.
+  // The name and the description, each its own call: never for an object that may be a
+  // password text (the slots then fail at once).
+  void requestName(CachedObject& object);
+  void requestDescription(CachedObject& object);
+  // The accessible id; fails at once for an application whose toolkit does not serve it.
   void requestIdentifier(CachedObject& object);
   // The value the role takes it from (texts, the Value interface, the state set); nothing
   // for an object that may be a password text.
@@ -162,7 +166,11 @@ class ObjectCache {
   void requestChildren(CachedObject& object);
   void requestParent(CachedObject& object);
   // Starts the read-ahead of an object the walk is about to read (see above).
-  void readAhead(CachedObject& object);
+  // `depth`: levels below the element the walk is at.
+  void readAhead(CachedObject& object, int depth);
+  // The walk has reached the element: its children are read ahead, and theirs, to
+  // kReadAheadDepth levels below it.
+  void reached(CachedObject& object);
 
   // The object's children (listed once per run, so the listing stays as it is for as long
   // as the cache lives), or null when they cannot be had by the deadline.
@@ -179,25 +187,33 @@ class ObjectCache {
   // (hidden menus and closed dialogs stay among the children). Each child's state is read
   // afresh. Absent when the children or their roles and states cannot be had in time.
   std::optional<std::vector<ObjectRef>> applicationWindows(CachedObject& root, double deadline);
+  // Where the root offers no Collection: the first window with the `active` state, and the
+  // first element of it (breadth first, through showing elements only, at most
+  // kFocusSearchLimit) with the `focused` state; each state read afresh. Absent when the
+  // reads cannot be had by the deadline; an absent object when there is none.
+  std::optional<std::optional<ObjectRef>> activeWindow(CachedObject& root, double deadline);
+  std::optional<std::optional<ObjectRef>> focusedElement(CachedObject& root, double deadline);
   Connections& connections() { return connections_; }
+  Toolkits& toolkits() { return toolkits_; }
 
  private:
   template <class T, class Parse>
   void fill(CachedObject& object, Slot<T> CachedObject::*member, const Call& call, Parse parse,
             std::function<void(CachedObject&)> then = {});
 
-  // The children of an element read ahead, once its properties and states are in.
+  // The texts (name, description, value) of an element read ahead, once its role is known
+  // to be safe and its extents show it on the screen.
+  void readTextsAheadIfShown(CachedObject& object);
+  // A top-level whose toolkit gives it a container's role (Qt: `filler`) is a window.
+  void settleTopLevelRole(CachedObject& object);
+  // The children of an element read ahead once its states say it is showing (or its
+  // toolkit does not set that state): nothing below what is not on the screen is asked.
   void listAheadIfShowing(CachedObject& object);
-  // The toolkit facts of the application on `bus`, asked on first use.
-  const ToolkitFacts& toolkit(const std::string& bus);
-  // The value of an element read ahead, once its extents show it on the screen.
-  void readValueAheadIfShown(CachedObject& object);
 
   Connections& connections_;
+  Toolkits toolkits_{connections_};
   std::unordered_map<ObjectRef, std::unique_ptr<CachedObject>, ObjectRefHash> objects_;
   int readAheadCount_ = 0;
-  // Shared with the handlers, which may run after a wait has given up.
-  std::unordered_map<std::string, std::shared_ptr<ToolkitFacts>> toolkits_;
 };
 
 }  // namespace nevo::lin

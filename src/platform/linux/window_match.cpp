@@ -9,6 +9,11 @@ bool sameRectangle(const AccessibleWindow& window, const ClientWindow& client) {
   return window.frame && (*window.frame == client.frame || *window.frame == client.client);
 }
 
+bool sameClientSize(const AccessibleWindow& window, const ClientWindow& client) {
+  return window.frame && window.frame->width == client.client.width &&
+         window.frame->height == client.client.height;
+}
+
 }  // namespace
 
 std::vector<std::optional<std::size_t>> matchWindows(const std::vector<AccessibleWindow>& windows,
@@ -40,6 +45,10 @@ std::vector<std::optional<std::size_t>> matchWindows(const std::vector<Accessibl
            const ClientWindow& c) { return w.title == c.title && sameRectangle(w, c); },
         false);
   round(sameRectangle, true);
+  // Extents relative to the window (GTK 4 on X11): only the size is the client's.
+  round([](const AccessibleWindow& w,
+           const ClientWindow& c) { return w.title == c.title && sameClientSize(w, c); },
+        false);
   round([](const AccessibleWindow& w, const ClientWindow& c) { return w.title == c.title; }, true);
 
   std::size_t unpairedWindow = windows.size();

@@ -23,8 +23,10 @@ struct AccessibleWindow {
 // rounds in this order, each only among the windows still unpaired:
 //   1. equal title and a rectangle equal to the client's frame or to the client itself;
 //   2. a rectangle equal to the frame or the client, when exactly one client has it;
-//   3. an equal title, when exactly one client has it;
-//   4. the last window with the last client, when exactly one of each is left.
+//   3. an equal title and a size equal to the client's (a toolkit whose coordinates are
+//      relative to the window);
+//   4. an equal title, when exactly one client has it;
+//   5. the last window with the last client, when exactly one of each is left.
 std::vector<std::optional<std::size_t>> matchWindows(const std::vector<AccessibleWindow>& windows,
                                                      const std::vector<ClientWindow>& clients);
 

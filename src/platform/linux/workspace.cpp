@@ -228,9 +228,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
                                                          bool reread, double deadline) {
   for (const ObjectRef& ref : windows) {
     CachedObject& window = cache_.object(ref);
-    if (!pending(window.properties) && (reread || !window.properties.value)) {
-      cache_.requestProperties(window);
-    }
+    if (!pending(window.name) && (reread || !window.name.value)) cache_.requestName(window);
     if (!pending(window.extents) && (reread || !window.extents.value)) {
       cache_.requestExtents(window);
     }
@@ -239,7 +237,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
       [&] {
         return std::none_of(windows.begin(), windows.end(), [&](const ObjectRef& ref) {
           const CachedObject& window = cache_.object(ref);
-          return pending(window.properties) || pending(window.extents);
+          return pending(window.name) || pending(window.extents);
         });
       },
       deadline);
@@ -248,7 +246,7 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
   for (const ObjectRef& ref : windows) {
     const CachedObject& window = cache_.object(ref);
     AccessibleWindow entry;
-    if (window.properties.value) entry.title = window.properties.value->name;
+    if (window.name.value) entry.title = *window.name.value;
     if (window.extents.value) {
       const Extents& x = *window.extents.value;
       entry.frame = ScreenRect{double(x.x), double(x.y), double(x.width), double(x.height)};
@@ -278,7 +276,7 @@ std::vector<ObjectRef> Workspace::windowsOnDesktop(const std::string& bus,
       shownBy_.try_emplace(windows[i], same[*pairs[i]].id);
     } else {
       const CachedObject& window = cache_.object(windows[i]);
-      if (window.properties.value && window.extents.value) continue;
+      if (window.name.value && window.extents.value) continue;
     }
     shown.push_back(std::move(windows[i]));
   }
@@ -338,6 +336,42 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   if (!pairs[index]) return std::nullopt;
   shownBy_[window.ref] = same[*pairs[index]].id;
   return same[*pairs[index]];
+}
+
+Workspace::Origin Workspace::originOf(CachedObject& window, double deadline) {
+  if (const auto known = origins_.find(window.ref); known != origins_.end()) return known->second;
+  if (window.extents.state == SlotState::idle) cache_.requestExtents(window);
+  connections_.await([&] { return !pending(window.extents); }, deadline);
+  if (pending(window.extents)) return {};  // decided when the extents come
+  Origin origin;
+  const std::optional<Extents>& extents = window.extents.value;
+  if (extents && extents->x == 0 && extents->y == 0) {
+    const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+    if (!client) return {};  // decided once it can be paired
+    // The size tells a window really at (0, 0) whose toolkit counts its decorations in
+    // (its extents are the frame's) from one whose extents are its client window's.
+    if (double(extents->width) == client->client.width &&
+        double(extents->height) == client->client.height) {
+      origin = Origin{static_cast<std::int32_t>(client->client.x),
+                      static_cast<std::int32_t>(client->client.y)};
+    }
+  }
+  // An empty window (minimized in GTK 4) tells nothing yet: decided when it is shown.
+  if (extents && extents->width == 0 && extents->height == 0) return origin;
+  origins_[window.ref] = origin;
+  return origin;
+}
+
+std::optional<ScreenRect> Workspace::frameOfEmptyWindow(CachedObject& window, double deadline) {
+  const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+  if (!client) return std::nullopt;
+  return client->client;
+}
+
+std::optional<bool> Workspace::clientHidden(CachedObject& window, double deadline) {
+  const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
+  if (!client) return std::nullopt;
+  return client->hidden;
 }
 
 }  // namespace nevo::lin

@@ -61,6 +61,23 @@ class Workspace {
   // Which client window shows an accessible window does not change while both exist, so a
   // pairing once made is kept for the run: a window paired by a hit test gets its title or
   // is raised without asking its application again.
+  // Where a top-level window's coordinates start on the screen: (0, 0) where its toolkit
+  // gives screen coordinates, its X11 client window's origin where it gives them relative
+  // to the window (GTK 4 on X11). The rule, for every toolkit: a window whose accessible
+  // extents are at (0, 0) while the client window that shows it is elsewhere has its
+  // coordinates relative to that client window. Decided once per window and run; a window
+  // anywhere but (0, 0) costs nothing.
+  struct Origin {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+  };
+  Origin originOf(CachedObject& window, double deadline);
+  // The frame of a top-level window whose own extents are empty at (0, 0) (GTK 4's
+  // minimized windows): its client window's, read afresh; absent when it has none.
+  std::optional<ScreenRect> frameOfEmptyWindow(CachedObject& window, double deadline);
+  // Whether the client window that shows a top-level window is iconified, read afresh (for
+  // toolkits that do not set the `iconified` state); absent when it cannot be paired.
+  std::optional<bool> clientHidden(CachedObject& window, double deadline);
   // The client windows, bottom to top, as they were the first time a hit test asked: read
   // once per run (the other operations read them afresh).
   const std::vector<ClientWindow>& windowsForHitTests();
@@ -94,6 +111,7 @@ class Workspace {
   std::unordered_set<ProcessId> unlisted_;  // not listed by the registry at the last refresh
   std::optional<std::vector<ClientWindow>> hitTestWindows_;
   std::unordered_map<ObjectRef, xcb_window_t, ObjectRefHash> shownBy_;
+  std::unordered_map<ObjectRef, Origin, ObjectRefHash> origins_;
 };
 
 }  // namespace nevo::lin

@@ -35,6 +35,8 @@
 
 #include <X11/Xlib.h>
 
+#include "nevo_e2e_x11.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -158,6 +160,20 @@ static void activate(GtkWidget* window) {
   XFlush(display);
 }
 
+/* Whether the window manager shows the whole window: while openbox animates a window's
+ * restoring from its icon, the window is already active, but its frame (and the window in
+ * it) is still growing back into place. */
+static gboolean shownInFull(GtkWidget* window) {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  if (gdkWindow == NULL) return FALSE;
+  GdkDisplay* display = gdk_window_get_display(gdkWindow);
+  gdk_x11_display_error_trap_push(display);
+  const gboolean whole =
+      nevoX11FrameHoldsClient(GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(gdkWindow));
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return whole;
+}
+
 static gboolean pendingDone(void) {
   switch (pending.what) {
     case kNone:
@@ -167,10 +183,10 @@ static gboolean pendingDone(void) {
     case kIconified:
       return iconified(pending.window);
     case kActive:
-      return gtk_window_is_active(GTK_WINDOW(pending.window));
+      return gtk_window_is_active(GTK_WINDOW(pending.window)) && shownInFull(pending.window);
     case kFocused:
       return gtk_window_is_active(GTK_WINDOW(pending.window)) &&
-             gtk_widget_has_focus(pending.widget);
+             gtk_widget_has_focus(pending.widget) && shownInFull(pending.window);
   }
   return TRUE;
 }
