@@ -54,6 +54,10 @@ Call getRoleCall(const ObjectRef& object) {
   return objectCall(object, kAccessibleInterface, "GetRole").finish();
 }
 
+Call getAttributesCall(const ObjectRef& object) {
+  return objectCall(object, kAccessibleInterface, "GetAttributes").finish();
+}
+
 Call getStateCall(const ObjectRef& object) {
   return objectCall(object, kAccessibleInterface, "GetState").finish();
 }

@@ -101,6 +101,8 @@ constexpr StateSet stateBit(State state) {
 // answer by crashing.
 Call getRoleCall(const ObjectRef& object);
 Call getStateCall(const ObjectRef& object);
+// The object's attributes (a dictionary of strings); asked only to wake a tree (Chromium).
+Call getAttributesCall(const ObjectRef& object);
 Call getExtentsCall(const ObjectRef& object);  // screen coordinates
 Call getChildrenCall(const ObjectRef& object);
 Call getPropertyCall(const ObjectRef& object, std::string_view interface,

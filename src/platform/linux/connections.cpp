@@ -79,6 +79,7 @@ std::optional<std::vector<ObjectRef>> Connections::open(X11Desktop& display, dou
   if (!bus_->call(registerEventCall(kWakeEvent), [](const ReceivedMessage&) {})) {
     return std::nullopt;
   }
+  wokenAt_ = monotonicNow();
 
   // The registry must answer: it is what lists the applications. What it answers also
   // serves the first look-up of the applications.

@@ -42,6 +42,11 @@ inline constexpr int kPeerConnections = 5;
 // woken by it stay awake. A window's activation is a rare event, so that the applications
 // send next to nothing for it while the tool runs.
 inline constexpr std::string_view kWakeEvent = "window:activate";
+// How long after the listener went out a window that such an application shows bare is
+// waited for (it builds its tree 30-50 ms after the wake, as measured; the rest is room for
+// a loaded machine), and the slice in which it is asked again.
+inline constexpr double kWakeSeconds = 0.3;
+inline constexpr double kWakeSliceSeconds = 0.02;
 // Most applications taken from the registry's listing.
 inline constexpr std::size_t kApplicationListingLimit = 1024;
 
@@ -86,6 +91,8 @@ class Connections {
   void serveUntil(int watched, const std::function<void()>& onWatched, double deadline);
 
   const CallStatistics& statistics() const { return statistics_; }
+  // When the wake's listener was registered (monotonic seconds), 0 before the bus is open.
+  double wokenAt() const { return wokenAt_; }
   CallStatistics& statistics() { return statistics_; }
   // Counts calls by method, and the calls a hit test makes itself (costs a little per call).
   void collectDetailedStatistics() { detailedStatistics_ = true; }
@@ -114,6 +121,7 @@ class Connections {
   // For the idle time: calls outstanding, and since when none is.
   long outstanding_ = 0;
   double idleSince_ = 0;
+  double wokenAt_ = 0;
 };
 
 }  // namespace nevo::lin

@@ -105,7 +105,42 @@ std::vector<AttributeRead> LinuxPlatform::copyMultipleAttributeValues(const Elem
   if (object == nullptr) {
     return std::vector<AttributeRead>(names.size(), AttributeRead{AxStatus::invalidElement, {}});
   }
-  return reader_.read(*object, names, deadlineFor(*e));
+  const double deadline = deadlineFor(*e);
+  if (e->kind == LinuxElement::Kind::application &&
+      std::find(names.begin(), names.end(), "AXFocusedUIElement") != names.end()) {
+    awaitWokenTree(*object, deadline);
+  }
+  return reader_.read(*object, names, deadline);
+}
+
+void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
+  const double until = std::min(deadline, connections_.wokenAt() + kWakeSeconds);
+  if (monotonicNow() >= until) return;
+  if (!cache_.toolkits().awaitFacts(root.ref.bus, until).buildsTreeForListeners()) return;
+  const std::optional<std::optional<ObjectRef>> active = cache_.activeWindow(root, until);
+  if (!active || !*active) return;
+  CachedObject& window = cache_.object(**active);
+  // A bare window lists children that are no objects yet. Chromium builds them once a
+  // client that listens reads the window's attributes (as measured: the listener alone, a
+  // state, the extents or a search of the tree do not wake it); then the children are
+  // asked again in slices until one is an object, or the wait is over.
+  bool woken = false;
+  for (;;) {
+    const Listing* listed = cache_.listing(window, until);
+    if (listed == nullptr || listed->children.empty()) return;
+    if (std::any_of(listed->children.begin(), listed->children.end(),
+                    [](const ObjectRef& child) { return !child.null(); })) {
+      return;
+    }
+    if (!woken) {
+      woken = true;
+      connections_.send(window.ref.bus, getAttributesCall(window.ref), [](const ReceivedMessage&) {});
+    }
+    const double slice = monotonicNow() + kWakeSliceSeconds;
+    if (slice >= until) return;
+    connections_.await([] { return false; }, slice);
+    cache_.forgetChildren(window);
+  }
 }
 
 std::optional<std::vector<ObjectRef>> LinuxPlatform::arrayOf(CachedObject& object,

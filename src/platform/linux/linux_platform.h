@@ -76,6 +76,10 @@ class LinuxPlatform final : public Platform {
   // The cache entry of an element, or null for the system-wide element and applications
   // that are not accessible.
   CachedObject* objectOf(const LinuxElement& element);
+  // Before an application that builds its tree only for listeners is asked for its focused
+  // element: while the tool's wake is recent and its active window is bare, waits for the
+  // window's children (see kWakeSeconds).
+  void awaitWokenTree(CachedObject& root, double deadline);
   // Windows and values of an array attribute.
   std::optional<std::vector<ObjectRef>> arrayOf(CachedObject& object, std::string_view name,
                                                 double deadline);

@@ -326,6 +326,13 @@ const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
   return &*object.children.value;
 }
 
+void ObjectCache::forgetChildren(CachedObject& object) {
+  if (pending(object.children)) return;
+  object.children.state = SlotState::idle;
+  object.children.value.reset();
+  object.children.served = 0;
+}
+
 std::optional<std::vector<ObjectRef>> ObjectCache::shownChildren(CachedObject& object,
                                                                  double deadline) {
   const Listing* listed = listing(object, deadline);

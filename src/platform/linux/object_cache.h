@@ -175,6 +175,9 @@ class ObjectCache {
   // The object's children (listed once per run, so the listing stays as it is for as long
   // as the cache lives), or null when they cannot be had by the deadline.
   const Listing* listing(CachedObject& object, double deadline);
+  // Forgets an object's children, so that the next listing asks again (a window still being
+  // built). Listings handed out before stay valid until then only.
+  void forgetChildren(CachedObject& object);
   // The children of an element that are on the screen, in the application's order: those
   // listed whose state set has `showing` (all of them in a toolkit that does not set it).
   // What the toolkit says is not showing (a hidden menu bar, the items of a closed menu, a

@@ -14,6 +14,8 @@
 // - Qt answers `AccessibleId` with an error (and a warning on its standard error): it is
 //   not asked of Qt's objects.
 // - GTK 3 sets `iconified` on a minimized window; GTK 4.8 and Qt do not.
+// - Chromium (and Electron) builds its tree only for a client that listens: woken by the
+//   tool's listener, it is ready 30-50 ms later.
 // - GTK 4.8 sets `showing` on its windows alone, so its elements are not filtered by it.
 // - Every toolkit serves the Accessible methods and single-property `Get`; no toolkit is
 //   ever sent `GetAll` (Qt 5 and Qt 6 crash on it), there is no writer for it.
@@ -47,6 +49,10 @@ struct ToolkitFacts {
   // Qt's do not (Qt even calls the controls of a minimized window showing), so theirs are
   // asked of X11. A toolkit not named is taken at its state.
   bool setsIconified() const;
+  // Whether the application builds its tree only once a client listens (Chromium, and so
+  // every Electron application): until the tool's listener has woken it, its windows are
+  // bare (their one child is no object yet).
+  bool buildsTreeForListeners() const { return name == "Chromium"; }
   // Whether the `showing` state tells what is on the screen below the windows: where it
   // does, what is not showing (a hidden menu, a preloaded page) is no child of the walk's.
   bool setsShowing() const;
