@@ -42,9 +42,8 @@ struct FakeObject {
 enum class Hostility {
   none,
   // Every reply follows a signal whose header holds hundreds of unknown fields, each a
-  // variant of the deepest nesting the bus relays. (Its GetAll answers would also hold such
-  // dictionary entries, but the backend sends no GetAll: a properties call without a
-  // property "crashes" this application, as it kills Qt.)
+  // variant of the deepest nesting the bus relays, and every description comes as a variant
+  // of dictionary entries of that nesting, up to near the message size limit.
   deepValues,
   // Every string (names, descriptions, identifiers, texts) is 16 MiB long, after its
   // object's own text.
@@ -109,6 +108,7 @@ class FakeApplication {
  private:
   void serve();
   std::string answer(const std::string& bytes);
+  static std::string askedProperty(const std::string& bytes, std::uint32_t serial);
   std::string hostileAnswer(const std::string& bytes, const std::string& member,
                             const FakeObject& object, std::uint32_t serial);
 
