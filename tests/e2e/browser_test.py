@@ -28,7 +28,6 @@ import unittest
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness  # noqa: E402
 from harness import DesktopError, DesktopTestCase, TestApp, Tool  # noqa: E402
-from e2e_test import stop_on_signals  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PAGE = "file://" + os.path.join(HERE, "page", "sign_in.html")
@@ -390,25 +389,5 @@ class HiddenElements(DesktopTestCase):
         self.assertIs(reply["truncated"], False)
 
 
-def main():
-    arguments = sys.argv[1:]
-    rest = []
-    while arguments:
-        argument = arguments.pop(0)
-        if argument == "--binary":
-            harness.BINARY = os.path.abspath(arguments.pop(0))
-        elif argument == "--app":
-            harness.TEST_APP = os.path.abspath(arguments.pop(0))
-        else:
-            rest.append(argument)
-    if not harness.BINARY or not harness.TEST_APP:
-        sys.exit("usage: browser_test.py --binary PATH --app PATH [unittest arguments]")
-    stop_on_signals()
-    started = time.monotonic()
-    program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)
-    sys.stderr.write(f"e2e: {time.monotonic() - started:.1f} s\n")
-    sys.exit(0 if program.result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main(__name__)

@@ -834,49 +834,5 @@ class AccessibilitySwitchedOff(DesktopTestCase):
         self.assertEqual(self.tool.windows()["status"], "available")
 
 
-def stop_on_signals():
-    """SIGTERM, SIGINT or SIGHUP ends the run at once: every live desktop is stopped and the
-    process exits with 128 + the signal's number. (Raised as SystemExit in the middle of a
-    test, the signal would count as that test's error and the run would go on.)"""
-
-    def handler(signum, _frame):
-        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-            signal.signal(sig, signal.SIG_IGN)
-        try:
-            for desktop in list(harness.Desktop._live):
-                desktop.stop()
-        finally:
-            sys.stderr.write(f"e2e: stopped by signal {signum}\n")
-            sys.stderr.flush()
-            os._exit(128 + signum)
-
-    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(sig, handler)
-
-
-def main():
-    arguments = sys.argv[1:]
-    rest = []
-    while arguments:
-        argument = arguments.pop(0)
-        if argument == "--binary":
-            harness.BINARY = os.path.abspath(arguments.pop(0))
-        elif argument == "--app":
-            harness.TEST_APP = os.path.abspath(arguments.pop(0))
-            harness.TEST_APPS["gtk3"] = harness.TEST_APP
-        elif argument.startswith("--app-") and argument[len("--app-"):] in harness.TOOLKITS:
-            harness.TEST_APPS[argument[len("--app-"):]] = os.path.abspath(arguments.pop(0))
-        else:
-            rest.append(argument)
-    if not harness.BINARY or not harness.TEST_APP:
-        sys.exit("usage: e2e_test.py --binary PATH --app PATH [--app-gtk4 PATH] [--app-qt5 PATH] "
-                 "[--app-qt6 PATH] [unittest arguments]")
-    stop_on_signals()
-    started = time.monotonic()
-    program = unittest.main(module=__name__, argv=[sys.argv[0], "-v", *rest], exit=False)
-    sys.stderr.write(f"e2e: {time.monotonic() - started:.1f} s\n")
-    sys.exit(0 if program.result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main(__name__)

@@ -405,3 +405,50 @@ def stop_process(pid):
         os.waitpid(pid, 0)
     except (ProcessLookupError, ChildProcessError):
         pass
+
+
+def stop_on_signals():
+    """SIGTERM, SIGINT or SIGHUP ends the run at once: every live desktop is stopped and the
+    process exits with 128 + the signal's number. (Raised as SystemExit in the middle of a
+    test, the signal would count as that test's error and the run would go on.)"""
+
+    def handler(signum, _frame):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_IGN)
+        try:
+            for desktop in list(Desktop._live):
+                desktop.stop()
+        finally:
+            sys.stderr.write(f"e2e: stopped by signal {signum}\n")
+            sys.stderr.flush()
+            os._exit(128 + signum)
+
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, handler)
+
+
+def main(module):
+    """Runs the tests of `module` (a test script's __name__) with the binary and the test
+    applications named on the command line."""
+    global BINARY, TEST_APP
+    arguments = sys.argv[1:]
+    rest = []
+    while arguments:
+        argument = arguments.pop(0)
+        if argument == "--binary":
+            BINARY = os.path.abspath(arguments.pop(0))
+        elif argument == "--app":
+            TEST_APP = os.path.abspath(arguments.pop(0))
+            TEST_APPS["gtk3"] = TEST_APP
+        elif argument.startswith("--app-") and argument[len("--app-"):] in TOOLKITS:
+            TEST_APPS[argument[len("--app-"):]] = os.path.abspath(arguments.pop(0))
+        else:
+            rest.append(argument)
+    if not BINARY or not TEST_APP:
+        sys.exit(f"usage: {os.path.basename(sys.argv[0])} --binary PATH --app PATH [--app-gtk4 PATH] "
+                 "[--app-qt5 PATH] [--app-qt6 PATH] [unittest arguments]")
+    stop_on_signals()
+    started = time.monotonic()
+    program = unittest.main(module=module, argv=[sys.argv[0], "-v", *rest], exit=False)
+    sys.stderr.write(f"e2e: {time.monotonic() - started:.1f} s\n")
+    sys.exit(0 if program.result.wasSuccessful() else 1)
