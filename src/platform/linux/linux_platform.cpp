@@ -130,7 +130,7 @@ void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
     if (listed == nullptr || listed->children.empty()) return;
     if (std::any_of(listed->children.begin(), listed->children.end(),
                     [](const ObjectRef& child) { return !child.null(); })) {
-      return;
+      break;
     }
     if (!woken) {
       woken = true;
@@ -140,6 +140,21 @@ void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
     if (slice >= until) return;
     connections_.await([] { return false; }, slice);
     cache_.forgetChildren(window);
+  }
+  // Woken here: the page it builds takes the focus a moment later. Waited for too, until
+  // the same element has it twice in a row (within the same time), so that the
+  // observation does not see the focus move while it walks.
+  if (!woken) return;
+  std::optional<ObjectRef> last;
+  for (;;) {
+    const std::optional<std::optional<ObjectRef>> focused = cache_.focusedElement(root, until);
+    if (!focused) return;
+    // Settled: the same element twice in a row.
+    if (*focused && last && **focused == *last) return;
+    last = *focused;
+    const double slice = monotonicNow() + kWakeSliceSeconds;
+    if (slice >= until) return;
+    connections_.await([] { return false; }, slice);
   }
 }
 
