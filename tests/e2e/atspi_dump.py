@@ -91,12 +91,13 @@ def active_window(pid):
     return None
 
 
-def visible_counts(window):
+def visible_counts(application):
     """Whether "visible" counts as showing below a showing window: GTK 4 (which sets
     "showing" on its windows only). Other toolkits keep "visible" on what they hide (Firefox's
     preloaded New Tab page)."""
     try:
-        name, version = window.get_toolkit_name() or "", window.get_toolkit_version() or ""
+        name = application.get_toolkit_name() or ""
+        version = application.get_toolkit_version() or ""
     except Exception:
         return False
     return name.lower().startswith("gtk") and version.startswith("4.")
@@ -107,7 +108,7 @@ def walk(window):
     # (accessible, path, depth, whether its parent is showing)
     stack = [(window, "0", 0, True)]
     window_showing = None
-    gtk4 = visible_counts(window)
+    gtk4 = visible_counts(window.get_application())
     while stack and len(elements) < ELEMENT_LIMIT:
         accessible, path, depth, parent_showing = stack.pop()
         try:
