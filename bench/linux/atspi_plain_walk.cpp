@@ -8,6 +8,7 @@
 #include <atspi/atspi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -25,6 +26,9 @@ struct Walk {
   long requests = 0;
   long hitTests = 0;
   long hitTestRequests = 0;
+  // GTK 4 sets `showing` on its windows alone and `visible` on what they show: like the
+  // tool, the walk takes `visible` for `showing` there.
+  bool visibleIsShowing = false;
 };
 
 bool roleInTable(AtspiRole role) {
@@ -137,7 +141,8 @@ void visit(Walk& walk, AtspiAccessible* window, AtspiAccessible* element, int de
   ++walk.requests;
   AtspiStateSet* states = atspi_accessible_get_state_set(element);
   const bool enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
-  const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+  const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING) ||
+                       (walk.visibleIsShowing && atspi_state_set_contains(states, ATSPI_STATE_VISIBLE));
   g_object_unref(states);
   if (depth > 0 && !showing) return;
   ++walk.visited;
@@ -213,6 +218,13 @@ AtspiAccessible* activeWindow(Walk& walk, guint pid) {
     walk.requests += 2;
     if (app == nullptr) continue;
     if (atspi_accessible_get_process_id(app, nullptr) == pid) {
+      walk.requests += 2;
+      gchar* toolkit = atspi_accessible_get_toolkit_name(app, nullptr);
+      gchar* version = atspi_accessible_get_toolkit_version(app, nullptr);
+      walk.visibleIsShowing = toolkit != nullptr && version != nullptr &&
+                              std::string(toolkit) == "GTK" && std::atoi(version) >= 4;
+      g_free(toolkit);
+      g_free(version);
       const int windows = atspi_accessible_get_child_count(app, nullptr);
       for (int w = 0; w < windows && found == nullptr; ++w) {
         walk.requests += 2;

@@ -1,113 +1,155 @@
 #!/usr/bin/env python3
-"""The toolkit table: for each toolkit, the tool's observation held against the toolkit's own
-account of the same window, and its time beside a plain libatspi walk of the same reads.
+"""The toolkit table: for each toolkit, what each command of the tool answers, the tool's
+observation held against the toolkit's own account of the same window, whether the
+application lives through every command, and the observation's time beside a plain libatspi
+walk of the same reads.
 
-    python3 bench/linux/toolkit_table.py --binary PATH --app PATH [--plain-walk PATH]
-        [--runs N] [TOOLKIT ...]
+    python3 bench/linux/toolkit_table.py [--build DIR] [--runs N] [TOOLKIT ...]
 
-TOOLKIT is any of gtk3-app, widget-factory, firefox, chromium (all by default). Each is
-started alone on one private desktop (scripts/desktop.py), in front, and observed by the
-tool until two observations in a row agree on the number of records. The toolkit's own
-account is read through libatspi (tests/e2e/onscreen_dump.py, each property on its own,
-never GetAll). Printed per toolkit:
+DIR is a build directory (default build/release) holding the tool, the test applications
+(tests/e2e/app) and the plain walk (bench/linux/atspi_plain_walk.cpp). TOOLKIT is any of
+gtk3-app, gtk3-widget-factory, gtk4-app, gtk4-widget-factory, qt5-app, qt6-app, firefox,
+chromium (all by default). Each is started alone on a fresh private desktop
+(scripts/desktop.py, its accessibility switch on), in the environment in which a user's X11
+session starts it (tests/e2e/harness.py toolkit_env: GTK 4 with GDK_BACKEND=x11 and
+GSK_RENDERER=cairo, Qt with QT_QPA_PLATFORM=xcb and no AT_SPI_BUS_ADDRESS), the test
+application with its full scene, the browsers on the project's sign-in page
+(tests/e2e/page/sign_in.html) as tests/e2e/browser_test.py starts them. The toolkit's own
+account is tests/e2e/atspi_dump.py (pyatspi, each property on its own, never GetAll).
 
-- records: the observation's records; on-screen controls: the elements of the toolkit's
-  dump that are showing, of a control's role (button, check box, link, entry, password
-  text, radio button) and with a frame inside the window, and how many of them have a record
-  at their place; records of nothing showing: records whose bounds are those of no showing
-  element of the dump (0 is right); not showing: the dump's elements without the state.
-- hit-test agreement: at the centre of every record, the toolkit's own point query
-  (Component.GetAccessibleAtPoint from the window down to the deepest element); it counts as
-  "hittable" when the record's element (same bounds, and the same name where both have one)
-  is that element or one of its ancestors and the observed window is the topmost window
-  there (the toolkit answers for its own window only), as the tool's own rule counts an
-  element hit when the element found at its centre is it or lies below it. Records the tool
-  never calls hittable whatever the point says (disabled or protected elements) are left out.
-  Every difference is listed.
-- with --plain-walk: medians over N runs (default 15), taken alternately, of the tool's
-  observation and of the plain walk (bench/linux/atspi_plain_walk.cpp), whole processes
-  from start to exit.
+Columns, one row per toolkit:
+
+- observation: the first observation's status and records once the application's window is
+  active, then "->" the settled one (observed once a second until two in a row have as many
+  records, at most 60 s: a browser builds its tree a while after its window shows; a
+  Chromium that nobody listened to answers the first one with its window only).
+- --windows: the entries of the application's windows, how many of them frontmost.
+- --focus: the reply to the frontmost entry (else the first) fed back, and the title of the
+  window of the observation that follows it.
+- controls found / in dump: the dump's elements that are showing, of a control's role
+  (buttons, toggles, check boxes, radio buttons, text fields, combo boxes, sliders, menu
+  items, tabs, links), with a size and inside the X11 client window; found when the settled
+  observation has a record of the same role kind at the same bounds.
+- records of nothing showing: the settled observation's records whose bounds are those of
+  no showing element of the dump (0 is right).
+- hit test agree: at the centre of every record that the tool may call hittable (enabled,
+  not protected), the toolkit's own point query, descended from the window to the deepest
+  element; the toolkit calls the record hittable when an element of that chain has the
+  record's bounds (and its name, where both have one) and the observed window is the topmost
+  window there (the toolkit answers for its own window only; what covers it is the window
+  manager's to say). n of m records where the tool's `hittable` says the same, and %.
+  Every difference is printed below the table.
+- alive: whether the application was running after every command of the tool (each
+  observation, --windows, --focus, the timed runs) and after every plain walk.
+- observation / plain walk: medians over N runs (default 11), taken alternately, of the
+  tool's observation and of the plain walk, whole processes from start to exit, in ms.
+
+Where the toolkit gives extents relative to its window (the dump's window at (0, 0) while
+X11 has the client window elsewhere: GTK 4.8), the dump's extents and the points asked are
+moved by the X11 client window's origin, read with xwininfo: X11 is the judge of where a
+window is, not the tool. The load average is printed before and after the run.
 """
 
 import json
 import os
+import select
+import statistics
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.join(HERE, "..", "..")
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.dont_write_bytecode = True
 
 import desktop as desktop_module  # noqa: E402
+from harness import toolkit_env  # noqa: E402
 
-DUMP = os.path.join(ROOT, "tests", "e2e", "onscreen_dump.py")
-PAGE = "file://" + os.path.abspath(os.path.join(ROOT, "tests", "e2e", "page", "sign_in.html"))
-START_SECONDS = 60.0
+DUMP = os.path.join(ROOT, "tests", "e2e", "atspi_dump.py")
+PAGE = "file://" + os.path.join(ROOT, "tests", "e2e", "page", "sign_in.html")
+SYSTEM_PYTHON = "/usr/bin/python3"  # the one python3-pyatspi is installed for
+SETTLE_SECONDS = 60.0
+FIREFOX_PREFS = 'user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);\n'
+
+# The dump's role and the observation's for the same control.
+CONTROL_ROLES = {
+    "push button": "button", "toggle button": "checkbox", "check box": "checkbox",
+    "radio button": "radio", "text": "textbox", "entry": "textbox",
+    "password text": "textbox", "spin button": "textbox", "combo box": "combobox",
+    "slider": "slider", "menu item": "menuitem", "check menu item": "menuitem",
+    "radio menu item": "menuitem", "page tab": "radio", "link": "link",
+}
 
 
-def toolkits(app, profile):
+def toolkits(build, profile):
+    """name: (argv, toolkit of toolkit_env, whether it says "ready" on its standard output)"""
+    app = os.path.join(build, "tests", "e2e")
     return {
-        "gtk3-app": ([app, "--scene", "full"], None),
-        "widget-factory": (["gtk3-widget-factory"], None),
-        "firefox": (["firefox-esr", "--profile", profile, PAGE],
-                    'user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);\n'),
-        "chromium": (["chromium", "--no-sandbox", f"--user-data-dir={profile}", "--no-first-run",
-                      PAGE], None),
+        "gtk3-app": ([os.path.join(app, "nevo_e2e_app"), "--scene", "full"], "gtk3", True),
+        "gtk3-widget-factory": (["gtk3-widget-factory"], "gtk3", False),
+        "gtk4-app": ([os.path.join(app, "nevo_e2e_app_gtk4"), "--scene", "full"], "gtk4", True),
+        "gtk4-widget-factory": (["gtk4-widget-factory"], "gtk4", False),
+        "qt5-app": ([os.path.join(app, "nevo_e2e_app_qt5"), "--scene", "full"], "qt5", True),
+        "qt6-app": ([os.path.join(app, "nevo_e2e_app_qt6"), "--scene", "full"], "qt6", True),
+        "firefox": (["firefox-esr", "--profile", profile, PAGE], None, False),
+        "chromium": (["chromium", "--no-sandbox", f"--user-data-dir={profile}",
+                      "--no-first-run", PAGE], None, False),
     }
 
 
-CONTROL_ROLES = {"push button", "check box", "link", "entry", "password text", "radio button"}
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
 
 
-def run_tool(binary, env):
-    return json.loads(subprocess.run([binary], env=env, capture_output=True, timeout=60).stdout)
+class Run:
+    """The tool, run against one application, each command followed by a look at whether
+    the application still runs."""
+
+    def __init__(self, tool, env, process):
+        self.tool, self.env, self.process = tool, env, process
+        self.dead_after = []
+
+    def check(self, what):
+        if self.process.poll() is not None and not self.dead_after:
+            self.dead_after.append(what)
+
+    def command(self, *arguments, stdin=None):
+        started = time.monotonic()
+        done = subprocess.run([self.tool, *arguments], env=self.env, input=stdin,
+                              capture_output=True, text=True, timeout=60)
+        seconds = time.monotonic() - started
+        self.check(" ".join(arguments) or "observation")
+        try:
+            reply = json.loads(done.stdout)
+        except ValueError:
+            reply = {"status": f"no JSON: {done.stdout[:80]!r}"}
+        if done.stderr:
+            reply["stderr"] = done.stderr[:200]
+        return reply, seconds
 
 
-def timed(argv, env):
-    started = time.monotonic()
-    subprocess.run(argv, env=env, capture_output=True, timeout=120)
-    return time.monotonic() - started
-
-
-def median(values):
-    values = sorted(values)
-    middle = len(values) // 2
-    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
-
-
-def bounds_of(extents):
-    x, y, width, height = extents
-    return {"x": float(x), "y": float(y), "width": float(width), "height": float(height)}
-
-
-def inside(inner, outer):
-    return (outer["x"] <= inner["x"] and outer["y"] <= inner["y"] and
-            inner["x"] + inner["width"] <= outer["x"] + outer["width"] and
-            inner["y"] + inner["height"] <= outer["y"] + outer["height"])
-
-
-def centre(bounds):
-    return int(bounds["x"] + bounds["width"] / 2), int(bounds["y"] + bounds["height"] / 2)
-
-
-def same(record, element):
-    if element["extents"] is None:
-        return False
-    x, y, w, h = element["extents"]
-    b = record["bounds"]
-    if (float(x), float(y), float(w), float(h)) != (b["x"], b["y"], b["width"], b["height"]):
-        return False
-    return not (record["name"] and element["name"]) or record["name"] == element["name"]
+def client_window(desktop, pid):
+    """The X11 client window of the application that is active, as (x, y, width, height)
+    on the screen, or None."""
+    window = desktop.active_window()
+    if window is None or desktop.window_pid(window) != pid:
+        return None
+    info = subprocess.run(["xwininfo", "-id", str(window), "-display", desktop.display],
+                          capture_output=True, text=True, timeout=10, env=desktop.env).stdout
+    values = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
+    return tuple(int(values[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
+                                          "Width", "Height"))
 
 
 def frames_top_first(desktop):
     """The client windows that are not minimized, top of the stack first, each with its
     frame on the screen (decorations included), as the window manager has them."""
     value = desktop.root_property("_NET_CLIENT_LIST_STACKING") or ""
-    windows = [int(w, 16) for w in value.split("#", 1)[-1].replace(",", " ").split()] if "#" in value else []
+    windows = ([int(w, 16) for w in value.split("#", 1)[-1].replace(",", " ").split()]
+               if "#" in value else [])
     frames = []
     for window in reversed(windows):
         if "_NET_WM_STATE_HIDDEN" in (desktop.window_property(window, "_NET_WM_STATE") or ""):
@@ -118,7 +160,8 @@ def frames_top_first(desktop):
         x, y = int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])
         width, height = int(fields["Width"]), int(fields["Height"])
         extents = desktop.window_property(window, "_NET_FRAME_EXTENTS")
-        left, right, top, bottom = (int(v) for v in extents.split(",")) if extents else (0, 0, 0, 0)
+        left, right, top, bottom = ((int(v) for v in extents.split(",")) if extents
+                                    else (0, 0, 0, 0))
         frames.append((window, x - left, y - top, width + left + right, height + top + bottom))
     return frames
 
@@ -130,119 +173,207 @@ def top_window_at(frames, x, y):
     return None
 
 
-def measure(name, argv, user_js, binary, desktop, plain_walk, runs):
-    profile = os.path.join(desktop.dir, f"{name}-profile")
-    os.makedirs(profile, exist_ok=True)
-    if user_js:
-        with open(os.path.join(profile, "user.js"), "w") as f:
-            f.write(user_js)
-    process = desktop.spawn(argv, name=name, stdin=subprocess.PIPE if name == "gtk3-app" else
-                            subprocess.DEVNULL, stdout=subprocess.PIPE if name == "gtk3-app" else
-                            subprocess.DEVNULL)
-    try:
-        desktop.wait_registered(process.pid, name)
-        desktop.wait_active(process.pid, name)
-        # Until the observation is complete and stable (a browser builds its tree a while
-        # after its window shows).
-        deadline, reply, last = time.monotonic() + START_SECONDS, None, None
-        while time.monotonic() < deadline:
-            reply = run_tool(binary, desktop.env)
-            count = len(reply.get("elements", []))
-            if reply.get("status") == "available" and count > 10 and count == last:
-                break
-            last = count
-            time.sleep(1.0)
-        records = [r for r in reply.get("elements", []) if not r["id"].endswith(":focus")]
-        dump = json.loads(subprocess.run(["/usr/bin/python3", DUMP, str(process.pid)],
-                                         env=desktop.env, capture_output=True,
-                                         timeout=300).stdout)["elements"]
-        frame = reply["window"]["bounds"]
-        recorded = [r["bounds"] for r in reply.get("elements", [])]
-        controls = [bounds_of(e["extents"]) for e in dump
-                    if e["showing"] and e["role"] in CONTROL_ROLES and e["extents"] and
-                    e["extents"][2] > 0 and e["extents"][3] > 0 and
-                    inside(bounds_of(e["extents"]), frame)]
-        showing = [bounds_of(e["extents"]) for e in dump if e["showing"] and e["extents"]]
-        unshown = [r for r in records if r["bounds"] not in showing]
-        print(f"{name}: {len(records)} records; on-screen controls {len(controls)}, "
-              f"{sum(c in recorded for c in controls)} with a record; records of nothing "
-              f"showing {len(unshown)}; not showing in the dump "
-              f"{sum(not e['showing'] for e in dump)} of {len(dump)}; truncated "
-              f"{reply.get('truncated')}")
-        for record in unshown:
-            print(f"  record of nothing showing: {record}")
-        for element in dump:
-            if (element["showing"] and element["role"] in CONTROL_ROLES and element["extents"]
-                    and bounds_of(element["extents"]) in controls
-                    and bounds_of(element["extents"]) not in recorded):
-                print(f"  control without a record: {element}")
-        compared = [r for r in records if r["enabled"] and not r["protected"]]
-        points = [centre(r["bounds"]) for r in compared]
-        result = subprocess.run(["/usr/bin/python3", DUMP, str(process.pid),
-                                 *(f"{x},{y}" for x, y in points)],
-                                env=desktop.env, capture_output=True, timeout=300)
-        chains = json.loads(result.stdout)["points"]
-        # The toolkit answers for its own window; what lies over the window is the window
-        # manager's to say.
-        frames, observed = frames_top_first(desktop), desktop.active_window()
-        agree, differences = 0, []
-        for record, chain, point in zip(compared, chains, points):
-            toolkit = (top_window_at(frames, *point) == observed and
-                       any(same(record, element) for element in chain))
-            if toolkit == record["hittable"]:
-                agree += 1
+def dump(desktop, pid, points=()):
+    done = subprocess.run([SYSTEM_PYTHON, DUMP, str(pid), *(f"{x},{y}" for x, y in points)],
+                          env=desktop.env, capture_output=True, text=True, timeout=300)
+    return json.loads(done.stdout or '{"elements": [], "points": []}')
+
+
+def bounds(extents, shift):
+    x, y, width, height = extents
+    return (float(x + shift[0]), float(y + shift[1]), float(width), float(height))
+
+
+def record_bounds(record):
+    b = record["bounds"]
+    return (b["x"], b["y"], b["width"], b["height"])
+
+
+def inside(inner, outer):
+    x, y, w, h = inner
+    ox, oy, ow, oh = outer
+    return ox <= x and oy <= y and x + w <= ox + ow and y + h <= oy + oh
+
+
+def centre(record):
+    b = record["bounds"]
+    return int(b["x"] + b["width"] / 2), int(b["y"] + b["height"] / 2)
+
+
+def summary(reply):
+    if reply.get("status") == "available":
+        return f"available {len(reply.get('elements', []))}"
+    return f"{reply.get('status')} {reply.get('reason', '')}".strip()
+
+
+def wait_ready(process, seconds):
+    readable, _, _ = select.select([process.stdout], [], [], seconds)
+    return readable and process.stdout.readline().decode().startswith("ready")
+
+
+def measure(name, build, runs, notes):
+    row = {"toolkit": name}
+    with desktop_module.Desktop() as desktop:
+        profile = os.path.join(desktop.dir, f"{name}-profile")
+        os.makedirs(profile, exist_ok=True)
+        if name == "firefox":
+            with open(os.path.join(profile, "user.js"), "w") as f:
+                f.write(FIREFOX_PREFS)
+        argv, toolkit, says_ready = toolkits(build, profile)[name]
+        env = toolkit_env(desktop, toolkit) if toolkit else desktop.env
+        process = desktop.spawn(argv, name=name, env=env,
+                                stdin=subprocess.PIPE if says_ready else subprocess.DEVNULL,
+                                stdout=subprocess.PIPE if says_ready else subprocess.DEVNULL)
+        try:
+            if says_ready and not wait_ready(process, desktop_module.START_SECONDS):
+                raise RuntimeError(f"{name} did not say ready")
+            desktop.wait_registered(process.pid, name)
+            desktop.wait_active(process.pid, name)
+            time.sleep(1.0)  # GTK 4 draws its first frames late
+            run = Run(os.path.join(build, "nevo-desktop-accessibility"), desktop.env, process)
+            tool = run.command
+
+            first, _ = tool()
+            deadline, settled, last = time.monotonic() + SETTLE_SECONDS, first, None
+            while time.monotonic() < deadline:
+                count = len(settled.get("elements", []))
+                if settled.get("status") == "available" and count == last:
+                    break
+                last = count
+                time.sleep(1.0)
+                settled, _ = tool()
+            row["observation"] = f"{summary(first)} -> {summary(settled)}"
+
+            listed, _ = tool("--windows")
+            mine = [w for w in listed.get("windows", []) if w["pid"] == process.pid]
+            row["windows"] = (f"{listed.get('status')} {len(mine)} "
+                              f"({sum(w['isFrontmost'] for w in mine)} frontmost)")
+            front = next((w for w in mine if w["isFrontmost"]), mine[0] if mine else None)
+            if front is not None:
+                focused, _ = tool("--focus", stdin=json.dumps(front, ensure_ascii=False))
+                after, _ = tool()
+                for _ in range(20):  # an application just activated may not have settled
+                    if after.get("window"):
+                        break
+                    time.sleep(0.1)
+                    after, _ = tool()
+                row["focus"] = (f"{focused.get('status')} {focused.get('reason', '')}".strip() +
+                                f" -> {(after.get('window') or {}).get('title')!r}")
             else:
-                deepest = chain[-1] if chain else None
-                differences.append((record, toolkit, deepest))
-        print(f"  hit test: {agree} of {len(compared)} agree "
-              f"({100.0 * agree / max(1, len(compared)):.1f}%)")
-        for record, toolkit, deepest in differences:
-            print(f"  {record['role']} {record['name']!r} {record['bounds']}: tool "
-                  f"{record['hittable']}, toolkit {toolkit}; toolkit's deepest: "
-                  f"{deepest and (deepest['role'], deepest['name'], deepest['extents'])}")
-        if plain_walk:
+                row["focus"] = "no entry"
+
+            # Against the toolkit's own account of the window.
+            elements = [e for e in dump(desktop, process.pid)["elements"] if "error" not in e]
+            run.check("the dump")
+            client = client_window(desktop, process.pid)
+            shift = (0, 0)
+            if elements and client and elements[0]["extents"] and \
+                    tuple(elements[0]["extents"][:2]) == (0, 0):
+                shift = client[:2]
+            row["shift"] = shift
+            records = settled.get("elements", [])
+            recorded = {(r["role"], record_bounds(r)) for r in records}
+            controls, missing = 0, []
+            for e in elements:
+                kind = CONTROL_ROLES.get(e["role"])
+                if (kind is None or not e["showing"] or e["extents"] is None or
+                        e["extents"][2] <= 0 or e["extents"][3] <= 0):
+                    continue
+                b = bounds(e["extents"], shift)
+                if client is None or not inside(b, client):
+                    continue
+                controls += 1
+                if (kind, b) not in recorded:
+                    missing.append((e["role"], e["name"], b))
+            row["controls"] = f"{controls - len(missing)} / {controls}"
+            showing = {bounds(e["extents"], shift) for e in elements
+                       if e["showing"] and e["extents"]}
+            unshown = [r for r in records if record_bounds(r) not in showing]
+            row["unshown"] = len(unshown)
+            for role, label, b in missing:
+                notes.append(f"{name}: control without a record: {role} {label!r} {b}")
+            for r in unshown:
+                notes.append(f"{name}: record of nothing showing: {r['role']} {r['name']!r} "
+                             f"{record_bounds(r)}")
+
+            compared = [r for r in records if r["enabled"] and not r["protected"]]
+            points = [centre(r) for r in compared]
+            chains = dump(desktop, process.pid,
+                          [(x - shift[0], y - shift[1]) for x, y in points])["points"]
+            run.check("the point queries")
+            frames, observed = frames_top_first(desktop), desktop.active_window()
+            agree = 0
+            for record, chain, point in zip(compared, chains, points):
+                wanted = record_bounds(record)
+                toolkit_says = (top_window_at(frames, *point) == observed and any(
+                    e["extents"] and bounds(e["extents"], shift) == wanted and
+                    (not (record["name"] and e["name"]) or record["name"] == e["name"])
+                    for e in chain))
+                if toolkit_says == record["hittable"]:
+                    agree += 1
+                else:
+                    deepest = chain[-1] if chain else None
+                    notes.append(
+                        f"{name}: hit test: {record['role']} {record['name']!r} {wanted}: tool "
+                        f"{record['hittable']}, toolkit {toolkit_says}; toolkit's deepest: "
+                        f"{deepest and (deepest['role'], deepest['name'], deepest['extents'])}")
+            row["hit"] = (f"{agree} of {len(compared)} "
+                          f"({100.0 * agree / max(1, len(compared)):.0f}%)")
+
+            walk = os.path.join(build, "bench", "nevo_atspi_plain_walk")
             tool_times, walk_times = [], []
             for _ in range(runs):
-                tool_times.append(timed([binary], desktop.env))
-                walk_times.append(timed([plain_walk, str(process.pid)], desktop.env))
-            walk = json.loads(subprocess.run([plain_walk, str(process.pid)], env=desktop.env,
-                                             capture_output=True, timeout=120).stdout or "{}")
-            print(f"  observation {1000 * median(tool_times):.1f} ms, plain walk "
-                  f"{1000 * median(walk_times):.1f} ms ({walk.get('requests')} requests), "
-                  f"ratio {median(walk_times) / median(tool_times):.1f}x, medians of {runs}")
-        sys.stdout.flush()
-    finally:
-        process.kill()
-        process.wait()
+                tool_times.append(tool()[1])
+                started = time.monotonic()
+                subprocess.run([walk, str(process.pid)], env=desktop.env, capture_output=True,
+                               timeout=120)
+                walk_times.append(time.monotonic() - started)
+                run.check("the plain walk")
+            row["time"] = (f"{1000 * statistics.median(tool_times):.0f} / "
+                           f"{1000 * statistics.median(walk_times):.0f}")
+            row["alive"] = "yes" if not run.dead_after else f"NO (died after {run.dead_after[0]})"
+        finally:
+            process.kill()
+            process.wait()
+    return row
+
+
+COLUMNS = [("toolkit", "toolkit"), ("observation", "observation: first -> settled"),
+           ("windows", "--windows"), ("focus", "--focus -> next observation's window"),
+           ("controls", "controls found / in dump"), ("unshown", "records of nothing showing"),
+           ("hit", "hit test agree"), ("alive", "alive after every command"),
+           ("time", "observation / plain walk, ms (medians)")]
 
 
 def main():
     arguments = sys.argv[1:]
-    binary = app = plain_walk = None
-    runs = 15
-    chosen = []
+    build, runs, chosen = os.path.join(ROOT, "build", "release"), 11, []
     while arguments:
         argument = arguments.pop(0)
-        if argument == "--binary":
-            binary = os.path.abspath(arguments.pop(0))
-        elif argument == "--plain-walk":
-            plain_walk = os.path.abspath(arguments.pop(0))
-        elif argument == "--runs":
+        if argument == "--build" and arguments:
+            build = os.path.abspath(arguments.pop(0))
+        elif argument == "--runs" and arguments:
             runs = int(arguments.pop(0))
-        elif argument == "--app":
-            app = os.path.abspath(arguments.pop(0))
+        elif argument.startswith("-"):
+            sys.exit(__doc__)
         else:
             chosen.append(argument)
-    if not binary or not app:
-        sys.exit(__doc__)
-    with desktop_module.Desktop() as desktop:
-        desktop._dbus_send(desktop.bus_address, "org.a11y.Bus", "/org/a11y/bus",
-                           "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
-                           "string:IsEnabled", "variant:boolean:true")
-        table = toolkits(app, None)
-        for name in chosen or list(table):
-            argv, user_js = toolkits(app, os.path.join(desktop.dir, f"{name}-profile"))[name]
-            measure(name, argv, user_js, binary, desktop, plain_walk, runs)
+    names = chosen or list(toolkits(build, None))
+    print(f"load average before: {load_average()}; runs per median: {runs}", flush=True)
+    rows, notes = [], []
+    for name in names:
+        try:
+            rows.append(measure(name, build, runs, notes))
+        except Exception as error:  # one toolkit that cannot start leaves the others
+            rows.append({"toolkit": name, "observation": f"not measured: {error}"})
+        print(json.dumps(rows[-1], ensure_ascii=False), file=sys.stderr, flush=True)
+    print(f"load average after: {load_average()}")
+    print("| " + " | ".join(title for _, title in COLUMNS) + " |")
+    print("|" + "---|" * len(COLUMNS))
+    for row in rows:
+        print("| " + " | ".join(str(row.get(key, "")) for key, _ in COLUMNS) + " |")
+    for note in notes:
+        print(f"- {note}")
 
 
 if __name__ == "__main__":

@@ -31,7 +31,7 @@ from harness import DesktopError, DesktopTestCase, TestApp, Tool  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PAGE = "file://" + os.path.join(HERE, "page", "sign_in.html")
-DUMP = os.path.join(HERE, "onscreen_dump.py")
+DUMP = os.path.join(HERE, "atspi_dump.py")
 # pyatspi is a Debian package: the system's interpreter, whatever runs the tests.
 SYSTEM_PYTHON = "/usr/bin/python3"
 
