@@ -221,8 +221,10 @@ std::vector<ProcessId> X11Desktop::resourcePids(const std::vector<xcb_window_t>&
   std::vector<xcb_res_query_client_ids_cookie_t> cookies;
   cookies.reserve(windows.size());
   for (const xcb_window_t window : windows) {
-    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    cookies.push_back(xcb_res_query_client_ids(connection_, 1, &spec));
+    // The question is the first member of a client id value: which client, which kinds.
+    const xcb_res_client_id_value_t asked{{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID}, 0};
+    [[maybe_unused]] const auto& [client, length] = asked;
+    cookies.push_back(xcb_res_query_client_ids(connection_, 1, &client));
   }
   if (!answered()) return pids;
   for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -235,7 +237,8 @@ std::vector<ProcessId> X11Desktop::resourcePids(const std::vector<xcb_window_t>&
          it.rem > 0; xcb_res_client_id_value_next(&it)) {
       // The server answers only the kinds it knows for that client: a remote client, or
       // one it cannot see the process of, has no process value.
-      if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
+      [[maybe_unused]] const auto& [client, length] = *it.data;
+      if ((client.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
           xcb_res_client_id_value_value_length(it.data) != 1) {
         continue;
       }
