@@ -71,5 +71,43 @@ TEST(WindowMatch, PairsByTitleAndRectangleThenByWhatIsLeft) {
   }
 }
 
+// A window whose accessible extents are at (0, 0): where its coordinates start, as measured
+// with gtk4-widget-factory (it draws its own 5-pixel border inside a 1600 x 868 client
+// window at (0, 66), and reads 1590 x 858; its controls are drawn 5 pixels further in than
+// their extents say, relative to the client window).
+TEST(WindowMatch, WhereWindowRelativeCoordinatesStart) {
+  ClientWindow drawn = client(1, "GTK Widget Factory", {0, 66, 1600, 868}, {0, 66, 1600, 868});
+  ClientWindow saying = drawn;
+  saying.drawnFrame = Insets{20, 20, 14, 26};  // a shadow deeper below than above
+  const ClientWindow framed = client(2, "Calculator", {600, 240, 355, 510}, {617, 264, 355, 486});
+  struct Case {
+    const char* what;
+    double width, height;
+    const ClientWindow& shown;
+    bool windowRelativeToolkit;
+    std::optional<ScreenPoint> expected;
+  };
+  const Case cases[] = {
+      {"the client window's size, any toolkit", 355, 486, framed, false, ScreenPoint{617, 264}},
+      {"smaller, a toolkit with screen coordinates: really at (0, 0)", 1590, 858, drawn, false,
+       std::nullopt},
+      {"smaller, its own border: half the difference in", 1590, 858, drawn, true,
+       ScreenPoint{5, 71}},
+      {"smaller, the frame it says it draws", 1560, 828, saying, true, ScreenPoint{20, 80}},
+      {"larger than the client window: not relative to it", 1700, 900, drawn, true,
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::optional<ScreenPoint> start =
+        windowRelativeOrigin(c.width, c.height, c.shown, c.windowRelativeToolkit);
+    ASSERT_EQ(start.has_value(), c.expected.has_value());
+    if (start) {
+      EXPECT_EQ(start->x, c.expected->x);
+      EXPECT_EQ(start->y, c.expected->y);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nevo::lin

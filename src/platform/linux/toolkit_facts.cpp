@@ -19,6 +19,10 @@ bool ToolkitFacts::setsIconified() const {
   return !(name == "Qt" || (name == "GTK" && std::atoi(version.c_str()) >= 4));
 }
 
+bool ToolkitFacts::windowRelativeCoordinates() const {
+  return name == "GTK" && std::atoi(version.c_str()) >= 4;
+}
+
 bool ToolkitFacts::setsShowing() const {
   // Measured: GTK 4.8 sets `showing` on its windows alone, and `visible` on every element
   // of them, a hidden stack page included. Every other toolkit, and one not told, is taken

@@ -53,6 +53,9 @@ struct ToolkitFacts {
   // every Electron application): until the tool's listener has woken it, its windows are
   // bare (their one child is no object yet).
   bool buildsTreeForListeners() const { return name == "Chromium"; }
+  // Whether the toolkit gives screen coordinates relative to the window (GTK 4 on X11:
+  // it knows no screen coordinates).
+  bool windowRelativeCoordinates() const;
   // Whether the `showing` state tells what is on the screen below the windows: where it
   // does, what is not showing (a hidden menu, a preloaded page) is no child of the walk's.
   bool setsShowing() const;

@@ -65,4 +65,16 @@ std::vector<std::optional<std::size_t>> matchWindows(const std::vector<Accessibl
   return match;
 }
 
+std::optional<ScreenPoint> windowRelativeOrigin(double width, double height,
+                                                const ClientWindow& client,
+                                                bool windowRelativeToolkit) {
+  const ScreenRect& shown = client.client;
+  if (width == shown.width && height == shown.height) return ScreenPoint{shown.x, shown.y};
+  if (!windowRelativeToolkit || width > shown.width || height > shown.height) return std::nullopt;
+  if (client.drawnFrame) {
+    return ScreenPoint{shown.x + client.drawnFrame->left, shown.y + client.drawnFrame->top};
+  }
+  return ScreenPoint{shown.x + (shown.width - width) / 2, shown.y + (shown.height - height) / 2};
+}
+
 }  // namespace nevo::lin

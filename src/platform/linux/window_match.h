@@ -30,4 +30,17 @@ struct AccessibleWindow {
 std::vector<std::optional<std::size_t>> matchWindows(const std::vector<AccessibleWindow>& windows,
                                                      const std::vector<ClientWindow>& clients);
 
+// Where on the screen the coordinates of a top-level window start, when its toolkit gives
+// them relative to the window, for a window whose accessible extents are at (0, 0) with
+// this size, shown by `client`; absent when they are the screen's (a window really at the
+// screen's corner):
+// - extents of the client window's size: the client window's origin, for any toolkit;
+// - for a toolkit known to give window-relative coordinates (`windowRelativeToolkit`),
+//   extents smaller than the client window: the window draws its own border or shadow
+//   inside it (client-side decorations), so its coordinates start that far in: by the
+//   frame it says it draws (_GTK_FRAME_EXTENTS), else by half the difference on each axis.
+std::optional<ScreenPoint> windowRelativeOrigin(double width, double height,
+                                                const ClientWindow& client,
+                                                bool windowRelativeToolkit);
+
 }  // namespace nevo::lin

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <fstream>
 #include <memory>
@@ -348,12 +349,12 @@ Workspace::Origin Workspace::originOf(CachedObject& window, double deadline) {
   if (extents && extents->x == 0 && extents->y == 0) {
     const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
     if (!client) return {};  // decided once it can be paired
-    // The size tells a window really at (0, 0) whose toolkit counts its decorations in
-    // (its extents are the frame's) from one whose extents are its client window's.
-    if (double(extents->width) == client->client.width &&
-        double(extents->height) == client->client.height) {
-      origin = Origin{static_cast<std::int32_t>(client->client.x),
-                      static_cast<std::int32_t>(client->client.y)};
+    const bool relative =
+        cache_.toolkits().awaitFacts(window.ref.bus, deadline).windowRelativeCoordinates();
+    if (const std::optional<ScreenPoint> start =
+            windowRelativeOrigin(extents->width, extents->height, *client, relative)) {
+      origin = Origin{static_cast<std::int32_t>(std::floor(start->x)),
+                      static_cast<std::int32_t>(std::floor(start->y))};
     }
   }
   // An empty window (minimized in GTK 4) tells nothing yet: decided when it is shown.

@@ -62,11 +62,10 @@ class Workspace {
   // pairing once made is kept for the run: a window paired by a hit test gets its title or
   // is raised without asking its application again.
   // Where a top-level window's coordinates start on the screen: (0, 0) where its toolkit
-  // gives screen coordinates, its X11 client window's origin where it gives them relative
-  // to the window (GTK 4 on X11). The rule, for every toolkit: a window whose accessible
-  // extents are at (0, 0) while the client window that shows it is elsewhere has its
-  // coordinates relative to that client window. Decided once per window and run; a window
-  // anywhere but (0, 0) costs nothing.
+  // gives screen coordinates, inside its X11 client window where it gives them relative to
+  // the window (GTK 4 on X11). For a window whose accessible extents are at (0, 0) while
+  // the client window that shows it is elsewhere, windowRelativeOrigin decides. Decided
+  // once per window and run; a window anywhere but (0, 0) costs nothing.
   struct Origin {
     std::int32_t x = 0;
     std::int32_t y = 0;

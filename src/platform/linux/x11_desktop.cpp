@@ -108,6 +108,7 @@ X11Desktop::X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* 
   if (xcb_connection_has_error(connection_)) return;
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
   const xcb_intern_atom_cookie_t applicationId = intern(connection_, "_GTK_APPLICATION_ID");
+  const xcb_intern_atom_cookie_t drawnFrame = intern(connection_, "_GTK_FRAME_EXTENTS");
   const xcb_intern_atom_cookie_t wmState = intern(connection_, "WM_STATE");
   const xcb_intern_atom_cookie_t changeState = intern(connection_, "WM_CHANGE_STATE");
   const xcb_intern_atom_cookie_t busAddress = intern(connection_, "AT_SPI_BUS");
@@ -125,6 +126,7 @@ X11Desktop::X11Desktop(std::shared_ptr<DisplayThread> thread, xcb_connection_t* 
     dropError(error);
   }
   applicationIdAtom_ = internReply(connection_, applicationId);
+  drawnFrameAtom_ = internReply(connection_, drawnFrame);
   wmStateAtom_ = internReply(connection_, wmState);
   changeStateAtom_ = internReply(connection_, changeState);
   busAddressAtom_ = internReply(connection_, busAddress);
@@ -311,7 +313,7 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
   const xcb_window_t root = ewmh_.screens[screen_]->root;
   struct Cookies {
     xcb_get_property_cookie_t pid, name, legacyName, extents, state, iccState, windowClass,
-        applicationId;
+        applicationId, drawnFrame;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t origin;
     xcb_get_window_attributes_cookie_t attributes;
@@ -334,6 +336,7 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
         xcb_icccm_get_wm_class(connection_, id),
         xcb_get_property(connection_, 0, id, applicationIdAtom_, XCB_GET_PROPERTY_TYPE_ANY, 0,
                          kPropertyLengthLimit),
+        xcb_get_property(connection_, 0, id, drawnFrameAtom_, XCB_ATOM_CARDINAL, 0, 4),
         xcb_get_geometry(connection_, id),
         xcb_translate_coordinates(connection_, id, root, 0, 0),
         xcb_get_window_attributes(connection_, id),
@@ -407,6 +410,15 @@ std::vector<ClientWindow> X11Desktop::clientWindows(std::optional<ProcessId> of)
         xcb_get_property_reply(connection_, c.applicationId, &error));
     dropError(error), error = nullptr;
     window.applicationId = validUtf8(propertyString(applicationId.get()));
+    Owned<xcb_get_property_reply_t> drawnFrame(
+        xcb_get_property_reply(connection_, c.drawnFrame, &error));
+    dropError(error), error = nullptr;
+    if (drawnFrame && drawnFrame->type == XCB_ATOM_CARDINAL && drawnFrame->format == 32 &&
+        xcb_get_property_value_length(drawnFrame.get()) == 16) {
+      const auto* sides = static_cast<const std::uint32_t*>(xcb_get_property_value(drawnFrame.get()));
+      window.drawnFrame = Insets{double(sides[0]), double(sides[1]), double(sides[2]),
+                                 double(sides[3])};
+    }
 
     Owned<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(connection_, c.geometry, &error));

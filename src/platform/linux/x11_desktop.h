@@ -17,6 +17,11 @@
 
 namespace nevo::lin {
 
+struct ScreenPoint {
+  double x = 0;
+  double y = 0;
+};
+
 struct ScreenRect {
   double x = 0;
   double y = 0;
@@ -29,6 +34,11 @@ struct ScreenRect {
 };
 
 // One client window the window manager lists.
+// Widths of the four sides of a border.
+struct Insets {
+  double left = 0, right = 0, top = 0, bottom = 0;
+};
+
 struct ClientWindow {
   xcb_window_t id = XCB_WINDOW_NONE;
   ProcessId pid = 0;          // _NET_WM_PID, else X-Resource's; 0 when unknown
@@ -38,6 +48,9 @@ struct ClientWindow {
   bool hidden = false;        // iconified (_NET_WM_STATE_HIDDEN or WM_STATE Iconic)
   bool viewable = false;      // mapped and all its ancestors mapped
   std::string applicationId;  // _GTK_APPLICATION_ID
+  // The border and shadow a window draws itself inside its client window (client-side
+  // decorations), as it says (_GTK_FRAME_EXTENTS); absent when it does not say.
+  std::optional<Insets> drawnFrame;
   std::string windowClass;    // the class part of WM_CLASS
   // The instance part of WM_CLASS.
   std::string windowInstance;
@@ -113,6 +126,7 @@ class X11Desktop {
   bool ewmhAtoms_ = false;  // the EWMH atoms were read (ewmh_ holds what they allocated)
   bool ewmhReady_ = false;  // and the screen is one of theirs
   xcb_atom_t applicationIdAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t drawnFrameAtom_ = XCB_ATOM_NONE;
   xcb_atom_t wmStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t changeStateAtom_ = XCB_ATOM_NONE;
   xcb_atom_t busAddressAtom_ = XCB_ATOM_NONE;
