@@ -39,6 +39,7 @@ Columns, one row per toolkit:
   window there (the toolkit answers for its own window only; what covers it is the window
   manager's to say). n of m records where the tool's `hittable` says the same, and %.
   Every difference is printed below the table.
+- (below the table) anything the tool wrote to standard error, which it never does.
 - alive: whether the application was running after every command of the tool (each
   observation, --windows, --focus, the timed runs) and after every plain walk.
 - observation / plain walk: medians over N runs (default 11), taken alternately, of the
@@ -108,9 +109,10 @@ class Run:
     """The tool, run against one application, each command followed by a look at whether
     the application still runs."""
 
-    def __init__(self, tool, env, process):
+    def __init__(self, tool, env, process, notes, name):
         self.tool, self.env, self.process = tool, env, process
         self.dead_after = []
+        self.notes, self.name = notes, name
 
     def check(self, what):
         if self.process.poll() is not None and not self.dead_after:
@@ -126,8 +128,9 @@ class Run:
             reply = json.loads(done.stdout)
         except ValueError:
             reply = {"status": f"no JSON: {done.stdout[:80]!r}"}
-        if done.stderr:
-            reply["stderr"] = done.stderr[:200]
+        if done.stderr:  # the tool never writes there
+            self.notes.append(f"{self.name}: {' '.join(arguments) or 'observation'} wrote to "
+                              f"standard error: {done.stderr[:200]!r}")
         return reply, seconds
 
 
@@ -230,7 +233,8 @@ def measure(name, build, runs, notes):
             desktop.wait_registered(process.pid, name)
             desktop.wait_active(process.pid, name)
             time.sleep(1.0)  # GTK 4 draws its first frames late
-            run = Run(os.path.join(build, "nevo-desktop-accessibility"), desktop.env, process)
+            run = Run(os.path.join(build, "nevo-desktop-accessibility"), desktop.env, process,
+                      notes, name)
             tool = run.command
 
             first, _ = tool()
