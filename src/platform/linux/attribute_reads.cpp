@@ -10,14 +10,6 @@
 namespace nevo::lin {
 namespace {
 
-AttributeRead success(AttrValue value) {
-  return AttributeRead{AxStatus::success, std::move(value)};
-}
-
-AttributeRead failure(AxStatus status) {
-  return AttributeRead{status, {}};
-}
-
 bool textAttribute(Attribute attribute) {
   return attribute == Attribute::title || attribute == Attribute::description ||
          attribute == Attribute::value;

@@ -8,6 +8,7 @@
 // never asked for, and its identifier is asked alone.
 #pragma once
 
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,12 @@
 #include "platform/platform.h"
 
 namespace nevo::lin {
+
+// A read that gave `value`, and one that failed with `status`.
+inline AttributeRead success(AttrValue value) {
+  return AttributeRead{AxStatus::success, std::move(value)};
+}
+inline AttributeRead failure(AxStatus status) { return AttributeRead{status, {}}; }
 
 enum class Attribute {
   role,

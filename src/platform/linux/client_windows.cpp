@@ -7,14 +7,6 @@
 namespace nevo::lin {
 namespace {
 
-AttributeRead success(AttrValue value) {
-  return AttributeRead{AxStatus::success, std::move(value)};
-}
-
-AttributeRead failure(AxStatus status) {
-  return AttributeRead{status, {}};
-}
-
 Element applicationOf(ProcessId pid) {
   return Element(std::make_shared<LinuxElement>(LinuxElement::Kind::application, ObjectRef{}, pid));
 }

@@ -138,7 +138,7 @@ void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
     }
     const double slice = monotonicNow() + kWakeSliceSeconds;
     if (slice >= until) return;
-    connections_.await([] { return false; }, slice);
+    connections_.serveUntil(-1, [] {}, slice);  // a pause, serving what comes
     cache_.forgetChildren(window);
   }
   // Woken here: the page it builds takes the focus a moment later. Waited for too, until
@@ -154,7 +154,7 @@ void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
     last = *focused;
     const double slice = monotonicNow() + kWakeSliceSeconds;
     if (slice >= until) return;
-    connections_.await([] { return false; }, slice);
+    connections_.serveUntil(-1, [] {}, slice);  // a pause, serving what comes
   }
 }
 

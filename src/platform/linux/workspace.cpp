@@ -348,7 +348,12 @@ Workspace::Origin Workspace::originOf(CachedObject& window, double deadline) {
   const std::optional<Extents>& extents = window.extents.value;
   if (extents && extents->x == 0 && extents->y == 0) {
     const std::optional<ClientWindow> client = clientWindowOf(window, deadline);
-    if (!client) return {};  // decided once it can be paired
+    if (!client) {
+      // Not paired (no client window shows it, or none answered in time): its extents are
+      // taken as they are, for the run, rather than pairing it again for every element.
+      origins_[window.ref] = origin;
+      return origin;
+    }
     const bool relative =
         cache_.toolkits().awaitFacts(window.ref.bus, deadline).windowRelativeCoordinates();
     if (const std::optional<ScreenPoint> start =
