@@ -30,9 +30,9 @@ Reply observe(Platform& platform) {
   const Element application = platform.createApplicationElement(pid);
   platform.setMessagingTimeout(application, kObservationTimeout);
 
-  // The application's role first, its answer unused: Chromium and Electron turn on their
-  // accessibility tree when a client reads the role of their application element, and build
-  // it while the tool goes on.
+  // The application's role first, its answer unused: on macOS, Chromium and Electron turn
+  // on their accessibility tree when a client reads the role of their application element,
+  // and build it while the tool goes on.
   attribute(platform, application, "AXRole");
   const std::optional<Element> startWindow =
       focusedAttribute(platform, application, "AXFocusedWindow");

@@ -59,6 +59,9 @@ struct AttributeReader::Batch {
   // Shared with the handlers, which may run after the wait has given up.
   std::shared_ptr<FocusSearch> focusedWindow = std::make_shared<FocusSearch>();
   std::shared_ptr<FocusSearch> focusedElement = std::make_shared<FocusSearch>();
+  // Where the root offers no Collection: the active window, once found for this batch
+  // (asked for both focus attributes, it is looked for once).
+  std::optional<std::optional<std::optional<ObjectRef>>> activeWindow{};
 
   bool answered() const {
     const CachedObject& o = object;
@@ -384,9 +387,11 @@ AttributeRead AttributeReader::focus(Batch& batch, Attribute attribute, double d
       attribute == Attribute::focusedWindow ? *batch.focusedWindow : *batch.focusedElement;
   if (!search.asked) {
     // No Collection on the root: the states tell.
+    if (!batch.activeWindow) batch.activeWindow = cache_.activeWindow(batch.object, deadline);
     const std::optional<std::optional<ObjectRef>> found =
-        attribute == Attribute::focusedWindow ? cache_.activeWindow(batch.object, deadline)
-                                              : cache_.focusedElement(batch.object, deadline);
+        attribute == Attribute::focusedWindow
+            ? *batch.activeWindow
+            : cache_.focusedElement(*batch.activeWindow, deadline);
     if (!found) return failure(AxStatus::cannotComplete);
     if (!*found) return failure(AxStatus::noValue);
     return success(objectElement(**found));

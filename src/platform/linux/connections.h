@@ -35,12 +35,11 @@ inline constexpr int kPeerCallThreshold = 4;
 // for its windows alone gets one: the others would cost it more than they save.
 inline constexpr int kWidePeerCallThreshold = 32;
 inline constexpr int kPeerConnections = 5;
-// The event this run listens for. Chromium, and so every Electron application, builds its
-// accessible tree only once some client has registered a listener with the registry (until
-// then its windows hold their frame's controls and no page). The registration is this
-// connection's: the registry drops it when the tool's connection closes, and applications
-// woken by it stay awake. A window's activation is a rare event, so that the applications
-// send next to nothing for it while the tool runs.
+// The event this run listens for: a client that listens is one of the two things that
+// wake Chromium's tree (Toolkits, toolkit_facts.h; LinuxPlatform::awaitWokenTree does the
+// rest). The registration is this connection's: the registry drops it when the tool's
+// connection closes, and applications woken by it stay awake. A window's activation is a
+// rare event, so that the applications send next to nothing for it while the tool runs.
 inline constexpr std::string_view kWakeEvent = "window:activate";
 // How long after the listener went out a window that such an application shows bare is
 // waited for (it builds its tree 30-50 ms after the wake, as measured; the rest is room for

@@ -125,8 +125,8 @@ struct ReceivedMessage {
   std::uint32_t replySerial = 0;  // 0 when the message answers no call
   std::string_view signature;
   std::string_view body;
-  // An error given by the link itself: it closed before the reply came (the call may be
-  // asked again on another link).
+  // An error given by the link itself: it closed before the reply came (a call made on an
+  // application's own connection is then asked again on the bus).
   bool linkClosed = false;
 };
 

@@ -147,7 +147,7 @@ void LinuxPlatform::awaitWokenTree(CachedObject& root, double deadline) {
   if (!woken) return;
   std::optional<ObjectRef> last;
   for (;;) {
-    const std::optional<std::optional<ObjectRef>> focused = cache_.focusedElement(root, until);
+    const std::optional<std::optional<ObjectRef>> focused = cache_.focusedElement(active, until);
     if (!focused) return;
     // Settled: the same element twice in a row.
     if (*focused && last && **focused == *last) return;

@@ -410,9 +410,8 @@ std::optional<std::optional<ObjectRef>> ObjectCache::activeWindow(CachedObject& 
   return std::optional<ObjectRef>();
 }
 
-std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(CachedObject& root,
-                                                                    double deadline) {
-  const std::optional<std::optional<ObjectRef>> window = activeWindow(root, deadline);
+std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(
+    const std::optional<std::optional<ObjectRef>>& window, double deadline) {
   if (!window || !*window) return window;
   // Level by level: every listing of a level, then every state of the next, each sent
   // together, so that a level costs about two round trips.

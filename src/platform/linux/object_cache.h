@@ -195,7 +195,9 @@ class ObjectCache {
   // kFocusSearchLimit) with the `focused` state; each state read afresh. Absent when the
   // reads cannot be had by the deadline; an absent object when there is none.
   std::optional<std::optional<ObjectRef>> activeWindow(CachedObject& root, double deadline);
-  std::optional<std::optional<ObjectRef>> focusedElement(CachedObject& root, double deadline);
+  // The focused element below the active window (as activeWindow found it).
+  std::optional<std::optional<ObjectRef>> focusedElement(
+      const std::optional<std::optional<ObjectRef>>& activeWindow, double deadline);
   Connections& connections() { return connections_; }
   Toolkits& toolkits() { return toolkits_; }
 

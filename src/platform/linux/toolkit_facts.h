@@ -14,8 +14,10 @@
 // - Qt answers `AccessibleId` with an error (and a warning on its standard error): it is
 //   not asked of Qt's objects.
 // - GTK 3 sets `iconified` on a minimized window; GTK 4.8 and Qt do not.
-// - Chromium (and Electron) builds its tree only for a client that listens: woken by the
-//   tool's listener, it is ready 30-50 ms later.
+// - Chromium (and Electron) builds its tree only for a client that listens and reads a
+//   window's attributes (the listener alone, a state, the extents or a search of its tree
+//   do not wake it): until then each window lists one child that is no object yet; woken,
+//   it is ready 30-50 ms later.
 // - GTK 4.8 sets `showing` on its windows alone, so its elements are not filtered by it.
 // - Every toolkit serves the Accessible methods and single-property `Get`; no toolkit is
 //   ever sent `GetAll` (Qt 5 and Qt 6 crash on it), there is no writer for it.

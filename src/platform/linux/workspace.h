@@ -48,7 +48,9 @@ class Workspace {
 
   // The client window that shows an accessible window, its properties read afresh; absent
   // when the window is not one of its application's windows or no client window can be
-  // paired with it.
+  // paired with it. Which client window shows an accessible window does not change while
+  // both exist, so a pairing once made is kept for the run: a window paired by a hit test
+  // gets its title or is raised without asking its application again.
   std::optional<ClientWindow> clientWindowOf(CachedObject& window, double deadline);
   // Of an application's accessible windows, those that are on the desktop as windows: the
   // ones paired with one of its client windows (Chromium also has accessible frames that no
@@ -58,9 +60,6 @@ class Workspace {
                                           double deadline);
   // The accessible window that a client window shows, or absent.
   std::optional<ObjectRef> accessibleWindowOf(const ClientWindow& client, double deadline);
-  // Which client window shows an accessible window does not change while both exist, so a
-  // pairing once made is kept for the run: a window paired by a hit test gets its title or
-  // is raised without asking its application again.
   // Where a top-level window's coordinates start on the screen: (0, 0) where its toolkit
   // gives screen coordinates, inside its X11 client window where it gives them relative to
   // the window (GTK 4 on X11). For a window whose accessible extents are at (0, 0) while
@@ -96,7 +95,7 @@ class Workspace {
   // user switches between its windows). Absent when none has.
   std::optional<std::string> desktopName(ProcessId pid, const std::vector<ClientWindow>& clients);
   // What matching needs of accessible windows (title and frame), after asking for their
-  // properties and extents: again when `reread`, else only where they were never read.
+  // names and extents: again when `reread`, else only where they were never read.
   std::vector<AccessibleWindow> describeWindows(const std::vector<ObjectRef>& windows, bool reread,
                                                 double deadline);
 

@@ -85,7 +85,7 @@ class X11Desktop {
   ProcessId windowPid(xcb_window_t window);
   // The managed client windows, bottom to top in stacking order, all read in one round of
   // requests; with `of`, only that process's windows, their processes read first (on a busy
-  // desktop a window's other ten properties are then read for a few windows, not all). A
+  // desktop a window's other properties are then read for a few windows, not all). A
   // window without _NET_WM_PID has the process the X-Resource extension gives (one more
   // round, only when there is such a window).
   std::vector<ClientWindow> clientWindows(std::optional<ProcessId> of = std::nullopt);
