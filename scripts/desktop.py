@@ -577,6 +577,25 @@ class Desktop:
         value = self.window_property(window, "_NET_WM_NAME")
         return value[1:-1] if value and value.startswith('"') else value
 
+    def window_rectangle(self, window):
+        """A client window's rectangle on the screen, as X11 has it (xwininfo), or None."""
+        try:
+            out = subprocess.run(["xwininfo", "-display", self.display, "-id", str(window)],
+                                 env=self.env, capture_output=True, text=True,
+                                 timeout=COMMAND_SECONDS).stdout
+        except subprocess.TimeoutExpired:
+            return None
+        fields = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            fields[key] = value.strip()
+        try:
+            return {"x": float(fields["Absolute upper-left X"]),
+                    "y": float(fields["Absolute upper-left Y"]),
+                    "width": float(fields["Width"]), "height": float(fields["Height"])}
+        except (KeyError, ValueError):
+            return None
+
     def active_window(self):
         """The window the window manager has activated, or None."""
         value = self.root_property("_NET_ACTIVE_WINDOW")

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "command_bounds.h"
 #include "reply/emit.h"
 #include "sim_desktop.h"
 #include "windows/applications.h"
@@ -187,7 +188,7 @@ TEST(Activation, GivesUpWhenFocusIsNotConfirmedWithinTheDeadline) {
     const auto firstNow =
         std::find_if(raise, calls.end(), [](const Call& call) { return call.op == Op::now; });
     ASSERT_NE(firstNow, calls.end());
-    const double deadline = firstNow->number + kVerificationSeconds;
+    const double deadline = firstNow->number + test::kVerificationSeconds;
     double time = firstNow->number;
     std::size_t tests = 0;
     std::size_t slices = 0;
@@ -203,7 +204,7 @@ TEST(Activation, GivesUpWhenFocusIsNotConfirmedWithinTheDeadline) {
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().op, Op::now);
     EXPECT_GE(s.desktop.clock, deadline);
-    EXPECT_LT(s.desktop.clock, deadline + kWaitSliceSeconds + 1e-9);
+    EXPECT_LT(s.desktop.clock, deadline + test::kWaitSliceSeconds + 1e-9);
     EXPECT_GE(tests, 18u);
   }
 }
@@ -296,8 +297,8 @@ TEST(Activation, AMinimizedStateThatIsNeverAnsweredConfirmsNothing) {
   EXPECT_EQ(activateAndVerify(s.desktop, target), unavailableReply(kReasonFocusUnconfirmed));
   const auto raise = s.desktop.callsOf(Op::action).at(0).at;
   const double readDeadline =
-      raise + kVerificationSeconds + static_cast<double>(kApplicationTimeout);
-  EXPECT_NEAR(s.desktop.clock, readDeadline + kWaitSliceSeconds, 1e-5);
+      raise + test::kVerificationSeconds + test::kApplicationSeconds;
+  EXPECT_NEAR(s.desktop.clock, readDeadline + test::kWaitSliceSeconds, 1e-5);
   EXPECT_EQ(s.focusTests(), 1u);
 }
 

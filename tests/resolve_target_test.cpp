@@ -134,7 +134,7 @@ TEST(ResolveTarget, FindsTheListedWindow) {
     });
     ASSERT_NE(first, calls.end());
     EXPECT_EQ(first->op, Op::setTimeout);
-    EXPECT_FLOAT_EQ(static_cast<float>(first->number), kApplicationTimeout);
+    EXPECT_FLOAT_EQ(static_cast<float>(first->number), static_cast<float>(test::kApplicationSeconds));
   }
 }
 
@@ -297,11 +297,11 @@ TEST(ResolveTarget, AWindowThatNeverAnswersEndsTheCommandWithinItsBound) {
   } cases[] = {
       // The window list's two requests, then one per window, the focus test, the target's
       // live check, the raise, and the verification's two reads per test.
-      {"in the records", 2, "AXTitle", kReasonIncompleteCheck, kFocusRecordsSeconds},
-      {"in its live check", 6, "AXTitle", kReasonStateChanged, kTargetSeconds},
-      {"in the raise", 7, "AXRaise", kReasonSwitchFailed, kTargetSeconds},
+      {"in the records", 2, "AXTitle", kReasonIncompleteCheck, test::kRecordsSeconds},
+      {"in its live check", 6, "AXTitle", kReasonStateChanged, test::kTargetSeconds},
+      {"in the raise", 7, "AXRaise", kReasonSwitchFailed, test::kTargetSeconds},
       {"in the verification", 8, "AXMinimized", kReasonFocusUnconfirmed,
-       kVerificationSeconds + static_cast<double>(kApplicationTimeout) + kWaitSliceSeconds},
+       test::kVerificationSeconds + test::kApplicationSeconds + test::kWaitSliceSeconds},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -127,6 +127,9 @@ class BrowserCase(DesktopTestCase):
         result = subprocess.run([harness.BINARY, *arguments], env=cls.desktop.env,
                                 capture_output=True, timeout=harness.HANG_SECONDS,
                                 stdin=subprocess.DEVNULL)
+        if result.returncode != 0 or result.stderr:
+            raise DesktopError(f"the tool exited with {result.returncode}, standard error "
+                               f"{result.stderr[-300:]!r}")
         return json.loads(result.stdout), result
 
     @classmethod
@@ -139,6 +142,9 @@ class BrowserCase(DesktopTestCase):
         while time.monotonic() < deadline:
             reply = observe()
             replies.append(reply)
+            if cls.browser.poll() is not None:
+                raise DesktopError(f"{cls.NAME} died after the tool's observation "
+                                   f"(status {cls.browser.returncode}): {reply}")
             if reply.get("status") == "available" or reply.get("reason") == FOCUS_CHANGED:
                 return replies
             time.sleep(0.5)

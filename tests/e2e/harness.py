@@ -25,6 +25,8 @@ BINARY = None
 TEST_APP = None
 TOOLKITS = ("gtk3", "gtk4", "qt5", "qt6")
 TEST_APPS = {}
+# Processes a test ended itself (TestApp.stop): not counted as deaths.
+ENDED_ON_PURPOSE = set()
 
 # The test application's password text: no output of any command may hold it.
 PASSWORD_TEXT = "hunter2-e2e"
@@ -91,6 +93,7 @@ class Tool:
         self.test = test
         self.env = env
         self.runs = []
+        self.alive_after = []  # (name, process) alive when the last command ended
 
     def run(self, *arguments, stdin=None, env=None, during=None):
         """Runs the tool to its end; `during`, if given, is called once it has started.
@@ -98,6 +101,13 @@ class Tool:
         stopped ones included) must be alive after it."""
         desktop = getattr(self.test, "desktop", None)
         processes = list(getattr(desktop, "_processes", []))
+        # An application may also die just after a command, as the tool's connection closes:
+        # what was alive when the last command ended must still be, unless a test ended it.
+        ended = ENDED_ON_PURPOSE
+        gone = [f"{name} (pid {p.pid}, status {p.returncode})"
+                for name, p in self.alive_after if p.poll() is not None and p.pid not in ended]
+        self.test.assertEqual(gone, [], "died after the command before: " +
+                              (self.runs[-1].describe() if self.runs else "none"))
         alive_before = [(name, p) for name, p in processes if p.poll() is None]
         started = time.monotonic()
         read_end, write_end = os.pipe()
@@ -134,6 +144,7 @@ class Tool:
         died = [f"{name} (pid {p.pid}, status {p.returncode})"
                 for name, p in alive_before if p.poll() is not None]
         self.test.assertEqual(died, [], "died during the command: " + run.describe())
+        self.alive_after = [(name, p) for name, p in processes if p.poll() is None]
         return run
 
     def check(self, run):
@@ -256,6 +267,7 @@ class TestApp:
         return f"{self.prefix} {window.capitalize()}"
 
     def stop(self):
+        ENDED_ON_PURPOSE.add(self.pid)
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
@@ -302,6 +314,16 @@ class DesktopTestCase(unittest.TestCase):
         self.tool = Tool(self, self.desktop.env)
 
     # -- shapes --------------------------------------------------------------------------
+
+    def assertWithin(self, bounds, frame):
+        """A window's bounds inside a frame (decorations, or a border the window draws
+        itself, around them) and covering most of it."""
+        self.assertBounds(bounds, "window")
+        self.assertTrue(frame["x"] <= bounds["x"] and frame["y"] <= bounds["y"] and
+                        bounds["x"] + bounds["width"] <= frame["x"] + frame["width"] and
+                        bounds["y"] + bounds["height"] <= frame["y"] + frame["height"] and
+                        bounds["width"] * bounds["height"] > 0.8 * frame["width"] * frame["height"],
+                        (bounds, frame))
 
     def assertBounds(self, bounds, context):
         self.assertIsInstance(bounds, dict, context)
@@ -400,6 +422,7 @@ class DesktopTestCase(unittest.TestCase):
 def stop_process(pid):
     """Kills a process of the desktop and, when it is this process's child (the desktop's
     owner adopts its orphans), reaps it."""
+    ENDED_ON_PURPOSE.add(pid)
     try:
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)

@@ -461,6 +461,7 @@ TEST(ReceivedMessage, ReadingCostsWhatTheBytesDoAtAnyDepth) {
   struct Case {
     const char* what;
     std::string bytes;
+    std::size_t entries;  // read one by one: all of them
   };
   std::vector<Case> cases;
   {
@@ -475,7 +476,8 @@ TEST(ReceivedMessage, ReadingCostsWhatTheBytesDoAtAnyDepth) {
     const auto length = static_cast<std::uint32_t>(body.size() - 8);
     std::memcpy(body.data(), &length, 4);
     cases.push_back({"dictionary entries 30 structures deep",
-                     handBuiltReturn('l', 1, "a{y" + nestedStructures(30) + "}", body)});
+                     handBuiltReturn('l', 1, "a{y" + nestedStructures(30) + "}", body),
+                     kEntries});
   }
   {
     // A signal whose header holds thousands of fields of a code no one defines, each a
@@ -493,7 +495,7 @@ TEST(ReceivedMessage, ReadingCostsWhatTheBytesDoAtAnyDepth) {
     out.append(reinterpret_cast<const char*>(&size), 4);
     out += fields;
     out.resize((out.size() + 7) / 8 * 8, '\0');
-    cases.push_back({"header fields holding deep variants", out});
+    cases.push_back({"header fields holding deep variants", out, 0});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -510,6 +512,7 @@ TEST(ReceivedMessage, ReadingCostsWhatTheBytesDoAtAnyDepth) {
         if (!items->next()) break;
       }
     }
+    EXPECT_EQ(entries, c.entries);
     (void)stringsReply(*message, 1024);
     (void)referencesReply(*message, 1024);
     const std::uint64_t steps = readerSteps() - before;

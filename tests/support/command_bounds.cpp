@@ -3,11 +3,9 @@
 namespace nevo::test {
 namespace {
 
-// The protocol's time-outs and wait slice, written out like its deadlines (in the header).
-// Time-outs are taken as the platform takes them: single-precision seconds.
+// The observation's time-out, written out like the deadlines (the others are in the
+// header), taken as the platform takes it: single-precision seconds.
 constexpr double kObservationTimeout = static_cast<double>(0.2f);
-constexpr double kApplicationTimeout = static_cast<double>(0.05f);
-constexpr double kWaitSliceSeconds = 0.05;
 
 }  // namespace
 
@@ -23,7 +21,7 @@ double observationBound() {
 }
 
 double windowListBound() {
-  const double t = kApplicationTimeout;
+  const double t = kApplicationSeconds;
   // No application and no window is started at or after the deadline. The last
   // application started before it makes its window list's two requests (2t); the last
   // window started before it ends at the deadline; an application whose windows were all
@@ -34,7 +32,7 @@ double windowListBound() {
 }
 
 double focusBound() {
-  const double t = kApplicationTimeout;
+  const double t = kApplicationSeconds;
   // The window list (2t); the records, which count only when complete before their
   // deadline, the window in progress ending at it; the focus test (t); the target's live
   // check, restore and raise, each ending by the target's deadline, taken as the live check

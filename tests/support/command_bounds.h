@@ -23,6 +23,11 @@ inline constexpr double kListingSeconds = 1.8;
 inline constexpr double kRecordsSeconds = 0.8;
 inline constexpr double kTargetSeconds = 1.5;
 inline constexpr double kVerificationSeconds = 0.9;
+// The messaging time-out of the application element of the window list and --focus (as
+// the platform takes it: single-precision seconds), and the slice in which --focus waits
+// for the focus.
+inline constexpr double kApplicationSeconds = static_cast<double>(0.05f);
+inline constexpr double kWaitSliceSeconds = 0.05;
 
 // 1.0 + 1.8 + 16 × 0.2 = 6.0 s: the frame's 1 s; two requests of 0.2 s before the walk
 // (the focused window and the focused element), 12 by the walk's element in progress at
