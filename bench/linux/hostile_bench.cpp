@@ -9,7 +9,6 @@
 // The X11 case is a scripted X server whose window has a title of 64 MB, read as the window
 // list reads it. Prints, per case, the median time over RUNS runs (default 5), the bound,
 // and the largest peak.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "fake_application.h"
+#include "fake_walk.h"
 #include "observe/observation.h"
 #include "observe/walk.h"
 #include "platform/attributes.h"
@@ -44,47 +44,19 @@ struct Result {
   long records = 0;
 };
 
-void addScene(FakeApplication& app) {
-  using namespace nevo::lin;
-  const StateSet shown =
-      stateBit(State::showing) | stateBit(State::visible) | stateBit(State::enabled);
-  FakeObject window;
-  window.role = kRoleFrame;
-  window.name = "Window";
-  window.extents = {0, 0, 600, 1000};
-  window.states = shown | stateBit(State::active);
-  app.add("/w", std::string(kRootPath), window);
-  for (int i = 0; i < kItems; ++i) {
-    FakeObject item;
-    item.role = 43;  // push button
-    item.name = "Item " + std::to_string(i);
-    item.description = "what item " + std::to_string(i) + " does";
-    item.id = "item-" + std::to_string(i);
-    item.extents = {10, 10 + 40 * i, 100, 30};
-    item.states = shown;
-    app.add("/w/" + std::to_string(i), "/w", item);
-  }
-}
-
 Result walkCase(Hostility hostility) {
   using namespace nevo;
   FakeApplication app;
-  addScene(app);
+  lin::test::addButtonScene(app, kItems);
   app.setHostility(hostility);
   if (!app.serveFromChildProcess()) std::exit(2);
   LinuxPlatform platform(app.takeLink());
   const double start = lin::monotonicNow();
-  const Element application = platform.createApplicationElement(lin::test::kFakePid);
-  platform.setMessagingTimeout(application, kObservationTimeout);
-  const std::optional<Element> window =
-      axElement(attribute(platform, application, "AXFocusedWindow"));
-  Element system = platform.createSystemWideElement();
-  ObservationState state(application, std::move(system), std::nullopt,
-                         platform.now() + kObservationWalkSeconds);
-  if (window) visit(platform, state, *window, "w", 0, lin::test::kFakePid);
+  const lin::test::Walked walked = lin::test::walkFocusedWindow(
+      platform, kObservationTimeout, kObservationWalkSeconds, false);
   Result result;
   result.seconds = lin::monotonicNow() - start;
-  result.records = static_cast<long>(state.elements.size());
+  result.records = static_cast<long>(walked.records.size());
   return result;
 }
 
@@ -112,9 +84,7 @@ Result inChild(int which) {
     const Hostility modes[] = {Hostility::deepValues, Hostility::hugeStrings,
                                Hostility::closesOwnConnections};
     Result result = which < 3 ? walkCase(modes[which]) : titleCase();
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    result.peakKilobytes = usage.ru_maxrss;
+    result.peakKilobytes = nevo::lin::test::peakKilobytes();
     [[maybe_unused]] const auto written = ::write(fds[1], &result, sizeof result);
     ::_exit(0);
   }

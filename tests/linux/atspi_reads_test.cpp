@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "fake_application.h"
+#include "fake_walk.h"
 #include "observe/observation.h"
 #include "observe/walk.h"
 #include "platform/attributes.h"
@@ -58,22 +59,9 @@ struct Observed {
 // The core's walk of the application's focused window, as the observation makes it (without
 // the checks around it).
 Observed observeWindow(LinuxPlatform& platform) {
-  const Element application = platform.createApplicationElement(kFakePid);
-  platform.setMessagingTimeout(application, kReadSeconds);
-  const std::optional<Element> window =
-      axElement(attribute(platform, application, "AXFocusedWindow"));
-  EXPECT_TRUE(window);
-  Element system = platform.createSystemWideElement();
-  platform.setMessagingTimeout(system, kReadSeconds);
-  std::optional<Element> focused =
-      axElement(attribute(platform, application, "AXFocusedUIElement"));
-  ObservationState state(application, std::move(system), std::move(focused),
-                         platform.now() + kReadSeconds);
-  if (state.focused) appendElement(platform, state, *state.focused, "focus", kFakePid);
-  if (window) visit(platform, state, *window, "w", 0, kFakePid);
-  Observed observed{{}, window.value_or(Element(nullptr))};
-  for (const auto& record : state.elements) observed.records.push_back(record);
-  return observed;
+  test::Walked walked = test::walkFocusedWindow(platform, kReadSeconds, kReadSeconds, true);
+  EXPECT_TRUE(walked.window);
+  return Observed{std::move(walked.records), walked.window.value_or(Element(nullptr))};
 }
 
 const nlohmann::json* recordNamed(const Observed& observed, const std::string& name) {

@@ -5,27 +5,20 @@
 // case costs in time is measured by bench/linux/hostile_bench.cpp.)
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <string>
 
 #include "fake_application.h"
-#include "observe/observation.h"
-#include "observe/walk.h"
-#include "platform/attributes.h"
-#include "platform/linux/atspi_roles.h"
+#include "fake_walk.h"
+#include "platform/linux/dbus_wire.h"
 #include "platform/linux/linux_platform.h"
 
 namespace nevo::lin {
 namespace {
 
 using test::FakeApplication;
-using test::FakeObject;
 using test::Hostility;
-using test::kFakePid;
 
-constexpr std::uint32_t kPushButton = 43;
-constexpr StateSet kShown =
-    stateBit(State::showing) | stateBit(State::visible) | stateBit(State::enabled);
 constexpr int kItems = 6;
 // Generous: a test machine may be slow, and nothing here waits for it unless asked.
 constexpr float kReadSeconds = 20.0f;
@@ -44,56 +37,12 @@ constexpr bool kPeakSizeMeaningful = true;
 constexpr bool kPeakSizeMeaningful = true;
 #endif
 
-// The process's peak resident size so far.
-long peakKilobytes() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-void addScene(FakeApplication& app) {
-  FakeObject window;
-  window.role = kRoleFrame;
-  window.name = "Window";
-  window.extents = {0, 0, 600, 400};
-  window.states = kShown | stateBit(State::active);
-  app.add("/w", std::string(kRootPath), window);
-  for (int i = 0; i < kItems; ++i) {
-    FakeObject item;
-    item.role = kPushButton;
-    item.name = "Item " + std::to_string(i);
-    item.description = "what item " + std::to_string(i) + " does";
-    item.extents = {10, 10 + 40 * i, 100, 30};
-    item.states = kShown;
-    app.add("/w/" + std::to_string(i), "/w", item);
-  }
-}
-
-// The core's walk of the application's focused window, as the observation makes it.
-std::vector<nlohmann::json> walk(LinuxPlatform& platform) {
-  const Element application = platform.createApplicationElement(kFakePid);
-  platform.setMessagingTimeout(application, kReadSeconds);
-  const std::optional<Element> window =
-      axElement(attribute(platform, application, "AXFocusedWindow"));
-  EXPECT_TRUE(window);
-  Element system = platform.createSystemWideElement();
-  platform.setMessagingTimeout(system, kReadSeconds);
-  ObservationState state(application, std::move(system), std::nullopt,
-                         platform.now() + kReadSeconds);
-  if (window) visit(platform, state, *window, "w", 0, kFakePid);
-  std::vector<nlohmann::json> records;
-  for (const auto& record : state.elements) records.push_back(record);
-  return records;
-}
-
 TEST(HostileApplication, EachElementIsStillReadAndTheProcessStaysSmall) {
   for (const Hostility hostility :
        {Hostility::deepValues, Hostility::hugeStrings, Hostility::closesOwnConnections}) {
     SCOPED_TRACE(static_cast<int>(hostility));
     FakeApplication app;
-    addScene(app);
+    test::addButtonScene(app, kItems);
     app.setHostility(hostility);
     // The application's side of the large cases in a process of its own, so that this
     // process's memory is the reader's.
@@ -102,7 +51,9 @@ TEST(HostileApplication, EachElementIsStillReadAndTheProcessStaysSmall) {
       ASSERT_TRUE(app.serveFromChildProcess());
     }
     LinuxPlatform platform(app.takeLink());
-    const std::vector<nlohmann::json> records = walk(platform);
+    const test::Walked walked = test::walkFocusedWindow(platform, kReadSeconds, kReadSeconds, false);
+    ASSERT_TRUE(walked.window);
+    const std::vector<nlohmann::json>& records = walked.records;
 
     for (int i = 0; i < kItems; ++i) {
       const std::string name = "Item " + std::to_string(i);
@@ -119,7 +70,7 @@ TEST(HostileApplication, EachElementIsStillReadAndTheProcessStaysSmall) {
       EXPECT_GT(app.closedConnections(), 0);
     }
     if (kPeakSizeMeaningful) {
-      EXPECT_LE(peakKilobytes(), kPeakLimitKilobytes);
+      EXPECT_LE(test::peakKilobytes(), kPeakLimitKilobytes);
     }
   }
 }
