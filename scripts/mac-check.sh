@@ -325,6 +325,21 @@ def output_problems(arguments, stdout, stderr, status):
     return problems, reply
 
 
+# The applications the script opened, by name: each must be alive after every command.
+WATCHED = {}
+
+
+def watch(name, pid):
+    if pid:
+        WATCHED[name] = pid
+
+
+def pid_of(name):
+    done = subprocess.run(["pgrep", "-x", name], capture_output=True, text=True)
+    pids = done.stdout.split()
+    return int(pids[0]) if pids else None
+
+
 def run(*arguments, stdin=b""):
     started = time.monotonic()
     done = subprocess.run([BINARY, *arguments], input=stdin, capture_output=True, timeout=30)
@@ -333,6 +348,12 @@ def run(*arguments, stdin=b""):
     name = "nevo-desktop-accessibility " + " ".join(arguments)
     if problems:
         check(f"{name}: a well-formed reply", False, "; ".join(problems))
+    for application, pid in list(WATCHED.items()):
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            check(f"{application} alive after {name}", False, f"pid {pid} is gone")
+            del WATCHED[application]
     return reply, done.stdout, seconds
 
 
@@ -419,6 +440,10 @@ if trusted:
     env = dict(os.environ, NEVO_CHECK_SECRET=SECRET)
     app = subprocess.Popen([os.path.join(APP, "Contents", "MacOS", "NevoCheck")], env=env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    watch("NevoCheck", app.pid)
+    time.sleep(2)  # TextEdit and the Finder window open in their own time
+    watch("TextEdit", pid_of("TextEdit"))
+    watch("Finder", pid_of("Finder"))
 
 try:
     if trusted:
