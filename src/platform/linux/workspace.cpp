@@ -257,18 +257,27 @@ std::vector<AccessibleWindow> Workspace::describeWindows(const std::vector<Objec
   return described;
 }
 
+Workspace::Pairing Workspace::pairWindows(ProcessId pid, const std::vector<ObjectRef>& windows,
+                                          bool reread, const std::vector<ClientWindow>* known,
+                                          double deadline) {
+  const std::vector<AccessibleWindow> described = describeWindows(windows, reread, deadline);
+  Pairing pairing;
+  const std::vector<ClientWindow> read =
+      known ? std::vector<ClientWindow>() : display_->clientWindows(pid);
+  for (const ClientWindow& client : known ? *known : read) {
+    if (client.pid == pid) pairing.clients.push_back(client);
+  }
+  pairing.pairs = matchWindows(described, pairing.clients);
+  return pairing;
+}
+
 std::vector<ObjectRef> Workspace::windowsOnDesktop(const std::string& bus,
                                                    std::vector<ObjectRef> windows,
                                                    double deadline) {
   if (display_ == nullptr || windows.empty()) return windows;
   const std::optional<ProcessId> pid = pidForBus(bus);
   if (!pid) return windows;
-  const std::vector<AccessibleWindow> described = describeWindows(windows, false, deadline);
-  std::vector<ClientWindow> same;
-  for (ClientWindow& client : display_->clientWindows(*pid)) {
-    if (client.pid == *pid) same.push_back(std::move(client));
-  }
-  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  const auto [same, pairs] = pairWindows(*pid, windows, false, nullptr, deadline);
   // A window left unpaired is left out only when what it says of itself (its title and its
   // frame) could be read: one that did not answer in time is not known to be a phantom.
   std::vector<ObjectRef> shown;
@@ -292,18 +301,11 @@ std::optional<ObjectRef> Workspace::accessibleWindowOf(const ClientWindow& clien
   const std::optional<std::vector<ObjectRef>> windows =
       cache_.applicationWindows(cache_.object(rootOf(*bus)), deadline);
   if (!windows || windows->empty()) return std::nullopt;
-  const std::vector<AccessibleWindow> described = describeWindows(*windows, false, deadline);
-  std::vector<ClientWindow> same;
-  std::size_t wanted = 0;
-  for (const ClientWindow& candidate :
-       hitTestWindows_ ? *hitTestWindows_ : display_->clientWindows(client.pid)) {
-    if (candidate.pid != client.pid) continue;
-    if (candidate.id == client.id) wanted = same.size();
-    same.push_back(candidate);
-  }
-  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  const auto [same, pairs] =
+      pairWindows(client.pid, *windows, false, hitTestWindows_ ? &*hitTestWindows_ : nullptr,
+                  deadline);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (pairs[i] && *pairs[i] == wanted && same[wanted].id == client.id) {
+    if (pairs[i] && same[*pairs[i]].id == client.id) {
       shownBy_[(*windows)[i]] = client.id;
       return (*windows)[i];
     }
@@ -327,12 +329,7 @@ std::optional<ClientWindow> Workspace::clientWindowOf(CachedObject& window, doub
   if (!windows) return std::nullopt;
   const auto position = std::find(windows->begin(), windows->end(), window.ref);
   if (position == windows->end()) return std::nullopt;
-  const std::vector<AccessibleWindow> described = describeWindows(*windows, true, deadline);
-  std::vector<ClientWindow> same;
-  for (ClientWindow& client : display_->clientWindows(*pid)) {
-    if (client.pid == *pid) same.push_back(std::move(client));
-  }
-  const std::vector<std::optional<std::size_t>> pairs = matchWindows(described, same);
+  const auto [same, pairs] = pairWindows(*pid, *windows, true, nullptr, deadline);
   const auto index = static_cast<std::size_t>(position - windows->begin());
   if (!pairs[index]) return std::nullopt;
   shownBy_[window.ref] = same[*pairs[index]].id;

@@ -96,6 +96,14 @@ class Workspace {
   std::optional<std::string> desktopName(ProcessId pid, const std::vector<ClientWindow>& clients);
   // What matching needs of accessible windows (title and frame), after asking for their
   // names and extents: again when `reread`, else only where they were never read.
+  // An application's accessible windows paired with the client windows of its process
+  // (`known`, else read afresh): for each window, the index of its client, or absent.
+  struct Pairing {
+    std::vector<ClientWindow> clients;
+    std::vector<std::optional<std::size_t>> pairs;
+  };
+  Pairing pairWindows(ProcessId pid, const std::vector<ObjectRef>& windows, bool reread,
+                      const std::vector<ClientWindow>* known, double deadline);
   std::vector<AccessibleWindow> describeWindows(const std::vector<ObjectRef>& windows, bool reread,
                                                 double deadline);
 
