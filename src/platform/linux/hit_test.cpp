@@ -27,12 +27,11 @@ std::vector<CachedObject*> HitTest::childrenAt(CachedObject& parent, double x, d
     if (child->extents.state == SlotState::idle) cache_.requestExtents(*child);
     if (child->states.state == SlotState::idle) cache_.requestStates(*child);
   }
-  cache_.connections().await(
-      [&] {
-        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
-          return child != nullptr && ((pending(child->extents) && !child->extents.value) ||
-                                      (pending(child->states) && !child->states.value));
-        });
+  cache_.awaitEach(
+      children,
+      [](const CachedObject& child) {
+        return (pending(child.extents) && !child.extents.value) ||
+               (pending(child.states) && !child.states.value);
       },
       deadline);
   // Where the toolkit sets `showing`, what is not showing is not on the screen.

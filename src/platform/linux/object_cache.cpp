@@ -326,6 +326,16 @@ const Listing* ObjectCache::listing(CachedObject& object, double deadline) {
   return &*object.children.value;
 }
 
+bool ObjectCache::awaitEach(const std::vector<CachedObject*>& objects,
+                            bool (*waiting)(const CachedObject&), double deadline) {
+  return connections_.await(
+      [&] {
+        return std::none_of(objects.begin(), objects.end(),
+                            [&](const CachedObject* at) { return at != nullptr && waiting(*at); });
+      },
+      deadline);
+}
+
 void ObjectCache::forgetChildren(CachedObject& object) {
   if (pending(object.children)) return;
   object.children.state = SlotState::idle;
@@ -349,12 +359,8 @@ std::optional<std::vector<ObjectRef>> ObjectCache::shownChildren(CachedObject& o
   for (CachedObject* child : children) {
     if (child != nullptr && child->states.state == SlotState::idle) requestStates(*child);
   }
-  const bool complete = connections_.await(
-      [&] {
-        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
-          return child != nullptr && pending(child->states) && !child->states.value;
-        });
-      },
+  const bool complete = awaitEach(
+      children, [](const CachedObject& child) { return pending(child.states) && !child.states.value; },
       deadline);
   if (!complete) return std::nullopt;
   std::vector<ObjectRef> shown;
@@ -378,12 +384,9 @@ std::optional<std::vector<ObjectRef>> ObjectCache::applicationWindows(CachedObje
     if (stale(child->role, 0)) requestRole(*child);
     if (!pending(child->states)) requestStates(*child);
   }
-  const bool complete = connections_.await(
-      [&] {
-        return std::none_of(children.begin(), children.end(), [](const CachedObject* child) {
-          return child != nullptr && (pending(child->role) || pending(child->states));
-        });
-      },
+  const bool complete = awaitEach(
+      children,
+      [](const CachedObject& child) { return pending(child.role) || pending(child.states); },
       deadline);
   if (!complete) return std::nullopt;
   std::vector<ObjectRef> windows;
@@ -421,12 +424,7 @@ std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(
     for (CachedObject* at : level) {
       if (stale(at->children, 0)) requestChildren(*at);
     }
-    if (!connections_.await(
-            [&] {
-              return std::none_of(level.begin(), level.end(),
-                                  [](const CachedObject* at) { return pending(at->children); });
-            },
-            deadline)) {
+    if (!awaitEach(level, [](const CachedObject& at) { return pending(at.children); }, deadline)) {
       return std::nullopt;
     }
     std::vector<CachedObject*> next;
@@ -439,12 +437,7 @@ std::optional<std::optional<ObjectRef>> ObjectCache::focusedElement(
         next.push_back(child);
       }
     }
-    if (!connections_.await(
-            [&] {
-              return std::none_of(next.begin(), next.end(),
-                                  [](const CachedObject* at) { return pending(at->states); });
-            },
-            deadline)) {
+    if (!awaitEach(next, [](const CachedObject& at) { return pending(at.states); }, deadline)) {
       return std::nullopt;
     }
     level.clear();

@@ -175,6 +175,10 @@ class ObjectCache {
   // The object's children (listed once per run, so the listing stays as it is for as long
   // as the cache lives), or null when they cannot be had by the deadline.
   const Listing* listing(CachedObject& object, double deadline);
+  // Serves the connections until none of `objects` (null entries aside) is `waiting`, or
+  // the deadline; whether that came.
+  bool awaitEach(const std::vector<CachedObject*>& objects, bool (*waiting)(const CachedObject&),
+                 double deadline);
   // Forgets an object's children, so that the next listing asks again (a window still being
   // built). Listings handed out before stay valid until then only.
   void forgetChildren(CachedObject& object);
