@@ -731,6 +731,12 @@ class ToolkitApplication(DesktopTestCase):
                             inside(centre(where), record["bounds"]), (name, record, where))
         self.assertIs(controls["Disabled"]["enabled"], False)
         self.assertIs(controls["Apply"]["enabled"], True)
+        # What the disabled button holds takes no click either (GTK 4 reads its label as
+        # enabled).
+        held = [e for e in elements if e is not controls["Disabled"] and
+                inside(centre(e["bounds"]), controls["Disabled"]["bounds"])]
+        for record in held:
+            self.assertIs(record["hittable"], False, record)
         protected = [e for e in elements if e["protected"]]
         self.assertEqual(len(protected), 1, elements)
         self.assertEqual((protected[0]["name"], protected[0]["value"]), ("", ""))

@@ -92,6 +92,11 @@ enum class State : unsigned {
 constexpr bool hasState(StateSet set, State state) {
   return ((set >> static_cast<unsigned>(state)) & 1u) != 0;
 }
+// What the user can use: GTK 4.8 sets `sensitive` alone there; GTK 3, Qt and the browsers
+// set both.
+constexpr bool isEnabled(StateSet set) {
+  return hasState(set, State::enabled) || hasState(set, State::sensitive);
+}
 constexpr StateSet stateBit(State state) {
   return StateSet{1} << static_cast<unsigned>(state);
 }

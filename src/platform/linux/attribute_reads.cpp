@@ -287,10 +287,7 @@ AttributeRead AttributeReader::state(Batch& batch, Attribute attribute) {
   const StateSet* states = take(object.states, bit);
   markFailedRead(object.states, bit);
   if (states == nullptr) return failure(failureOf(object.states.state));
-  // GTK 4.8 sets `sensitive` alone on what the user can use; GTK 3 and Qt set both.
-  if (enabled) {
-    return success(hasState(*states, State::enabled) || hasState(*states, State::sensitive));
-  }
+  if (enabled) return success(isEnabled(*states));
   if (hasState(*states, State::iconified)) return success(true);
   // Toolkits that do not set the state on a minimized window: X11 tells.
   if (object.topLevel() && !cache_.toolkits().facts(object.ref.bus).setsIconified()) {

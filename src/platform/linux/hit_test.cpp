@@ -89,6 +89,10 @@ HitTestResult HitTest::elementAt(double x, double y, double deadline) {
       }
     }
     current = next;
+    // A control that is not enabled takes no input, and nor does what it holds: the point
+    // is the control's. (GTK 4 reads a disabled button's label as enabled, and its own
+    // point query passes over the button and the label alike.)
+    if (!isEnabled(*current->states.value)) break;
   }
   return {HitTestResult::Outcome::found, current->ref};
 }
