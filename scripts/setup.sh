@@ -11,7 +11,7 @@ packages=(
   libdbus-1-dev libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev
   # a virtual desktop with real applications (the demo and the end-to-end tests)
   xvfb dbus at-spi2-core openbox libgtk-3-dev libatk-adaptor gtk-3-examples python3
-  x11-utils
+  x11-utils libxtst6
   # the end-to-end tests' application in GTK 4 and Qt, gtk4-widget-factory, the browsers, and
   # the independent reading of what they show
   libgtk-4-dev gtk-4-examples qtbase5-dev qt6-base-dev firefox-esr chromium python3-pyatspi

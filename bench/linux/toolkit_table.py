@@ -39,6 +39,13 @@ Columns, one row per toolkit:
   window there (the toolkit answers for its own window only; what covers it is the window
   manager's to say). n of m records where the tool's `hittable` says the same, and %.
   Every difference is printed below the table.
+- a real click reaches the control (the test applications only, after everything else, as
+  clicks move the focus and toggle the check box): for each of the scene's controls that
+  take the keyboard focus when clicked (tests/e2e/harness.py CLICKED), a click at its
+  record's centre through the X server's XTEST extension, and whether the control then has
+  the focus (the application's `focused` command): how many of those the tool's `hittable`
+  and the toolkit's point query (as in the column before) say the same of, out of how many
+  controls were clicked. Every difference is printed below the table.
 - (below the table) anything the tool wrote to standard error, which it never does.
 - alive: whether the application was running after every command of the tool (each
   observation, --windows, --focus, the timed runs) and after every plain walk.
@@ -67,7 +74,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.dont_write_bytecode = True
 
 import desktop as desktop_module  # noqa: E402
-from harness import toolkit_env  # noqa: E402
+from harness import CLICKED, click_focuses, toolkit_env  # noqa: E402
 
 DUMP = os.path.join(ROOT, "tests", "e2e", "atspi_dump.py")
 PAGE = "file://" + os.path.join(ROOT, "tests", "e2e", "page", "sign_in.html")
@@ -312,13 +319,14 @@ def measure(name, build, runs, notes):
                           [(x - shift[0], y - shift[1]) for x, y in points])["points"]
             run.check("the point queries")
             frames, observed = frames_top_first(desktop), desktop.active_window()
-            agree = 0
+            agree, toolkit_verdicts = 0, {}
             for record, chain, point in zip(compared, chains, points):
                 wanted = record_bounds(record)
                 toolkit_says = (top_window_at(frames, *point) == observed and any(
                     e["extents"] and bounds(e["extents"], shift) == wanted and
                     (not (record["name"] and e["name"]) or record["name"] == e["name"])
                     for e in chain))
+                toolkit_verdicts[record["id"]] = toolkit_says
                 if toolkit_says == record["hittable"]:
                     agree += 1
                 else:
@@ -341,6 +349,14 @@ def measure(name, build, runs, notes):
                 run.check("the plain walk")
             row["time"] = (f"{1000 * statistics.median(tool_times):.0f} / "
                            f"{1000 * statistics.median(walk_times):.0f}")
+
+            # Last, as clicks move the focus, toggle the check box and may raise the cover.
+            if says_ready:
+                row["click"] = click_column(desktop, process, records, toolkit_verdicts, notes,
+                                            name)
+                run.check("the clicks")
+            else:
+                row["click"] = "n/a"
             row["alive"] = "yes" if not run.dead_after else f"NO (died after {run.dead_after[0]})"
         finally:
             process.kill()
@@ -348,10 +364,49 @@ def measure(name, build, runs, notes):
     return row
 
 
+def click_column(desktop, process, records, toolkit_verdicts, notes, name):
+    """For the test application's controls that take the focus when clicked: a real click
+    at each one's centre, and whether it reached the control, held against the tool's
+    `hittable` and against the toolkit's point query. "tool n, toolkit k of m"."""
+    def command(line):
+        process.stdin.write(line.encode() + b"\n")
+        process.stdin.flush()
+        if not wait_ready_line(process, 10):
+            raise RuntimeError(f"{name}: no answer to {line!r}")
+        answer = process.stdout.readline().decode().strip()
+        if not answer.startswith("ok"):
+            raise RuntimeError(f"{name}: {line!r} answered {answer!r}")
+        return answer[2:].strip()
+
+    command("raise main")
+    tool_agrees = toolkit_agrees = clicked = 0
+    for role, label, widget in CLICKED:
+        found = [r for r in records if (r["role"], r["name"]) == (role, label)]
+        if len(found) != 1 or found[0]["id"] not in toolkit_verdicts:
+            continue
+        record = found[0]
+        reached = click_focuses(desktop, command, centre(record), widget)
+        clicked += 1
+        tool_agrees += record["hittable"] == reached
+        toolkit_agrees += toolkit_verdicts[record["id"]] == reached
+        if record["hittable"] != reached or toolkit_verdicts[record["id"]] != reached:
+            notes.append(f"{name}: a click at the centre of {label!r} "
+                         f"{'reaches' if reached else 'does not reach'} it: tool "
+                         f"{record['hittable']}, toolkit {toolkit_verdicts[record['id']]}")
+    return f"tool {tool_agrees}, toolkit {toolkit_agrees} of {clicked}"
+
+
+def wait_ready_line(process, seconds):
+    readable, _, _ = select.select([process.stdout], [], [], seconds)
+    return bool(readable)
+
+
 COLUMNS = [("toolkit", "toolkit"), ("observation", "observation: first -> settled"),
            ("windows", "--windows"), ("focus", "--focus -> next observation's window"),
            ("controls", "controls found / in dump"), ("unshown", "records of nothing showing"),
-           ("hit", "hit test agree"), ("alive", "alive after every command"),
+           ("hit", "hit test agree"),
+           ("click", "a real click reaches the control: agree (test applications)"),
+           ("alive", "alive after every command"),
            ("time", "observation / plain walk, ms (medians)")]
 
 

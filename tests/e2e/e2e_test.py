@@ -21,8 +21,8 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness  # noqa: E402
-from harness import (AMBIGUOUS, APPLICATION_CHANGED, DENIED_FOCUS, DENIED_OBSERVATION, DENIED_WINDOWS,
-                     STATE_CHANGED, WINDOW_CHANGED, DesktopTestCase, TestApp)
+from harness import (AMBIGUOUS, APPLICATION_CHANGED, CLICKED, DENIED_FOCUS, DENIED_OBSERVATION,
+                     DENIED_WINDOWS, STATE_CHANGED, WINDOW_CHANGED, DesktopTestCase, TestApp)
 
 
 def centre(bounds):
@@ -33,6 +33,21 @@ def inside(point, bounds):
     x, y = point
     return (bounds["x"] <= x < bounds["x"] + bounds["width"] and
             bounds["y"] <= y < bounds["y"] + bounds["height"])
+
+
+def assert_clicks_reach_what_is_hittable(test, app):
+    """A real click at the centre of each of the main window's controls reaches that control
+    exactly where the tool's observation calls it hittable: what the tool answers is what the
+    user's click does, whatever the toolkit's own point query says."""
+    app.command("raise main")
+    test.assertActive(app.pid, "NEVO E2E Main")
+    elements = test.observe_once_answering()["elements"]
+    for role, name, widget in CLICKED:
+        with test.subTest(click=name):
+            found = [e for e in elements if (e["role"], e["name"]) == (role, name)]
+            test.assertEqual(len(found), 1, (role, name, elements))
+            reached = app.click_focuses(centre(found[0]["bounds"]), widget)
+            test.assertEqual(reached, found[0]["hittable"], found[0])
 
 
 def overlaps(a, b):
@@ -200,6 +215,10 @@ class Application(DesktopTestCase):
         second = self.entry(windows, app.pid, "NEVO E2E Second")
         self.assertEqual(self.tool.focus(second), {"status": "focused"})
         self.assertActive(app.pid, "NEVO E2E Second")
+
+
+    def test_5_a_click_reaches_what_is_hittable(self):
+        assert_clicks_reach_what_is_hittable(self, self.app)
 
 
 class StaleEntries(DesktopTestCase):
@@ -762,6 +781,10 @@ class ToolkitApplication(DesktopTestCase):
             observed = self.observe_once_answering()
             self.assertEqual(observed["status"], "available", observed)
             self.assertEqual(observed["window"]["title"], title, observed)
+
+
+    def test_3_a_click_reaches_what_is_hittable(self):
+        assert_clicks_reach_what_is_hittable(self, self.app)
 
 
 class Gtk4Application(ToolkitApplication):

@@ -2,6 +2,7 @@
 hold for every reply, the test application steered through its command lines, and the
 shapes of element records and window entries."""
 
+import ctypes
 import json
 import os
 import select
@@ -203,6 +204,56 @@ def accessibility_switch(desktop):
     return desktop.accessibility_enabled()
 
 
+def click(desktop, x, y):
+    """A real click of the first mouse button at (x, y) on the desktop's screen, through the X
+    server's XTEST extension (Debian's libxtst6): the toolkit gets it as it gets a user's."""
+    x11, xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    # (display, screen, x, y, delay) and (display, button, pressed, delay)
+    xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                          ctypes.c_int, ctypes.c_ulong]
+    xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                          ctypes.c_ulong]
+    display = x11.XOpenDisplay(desktop.display.encode())
+    if not display:
+        raise DesktopError(f"cannot open display {desktop.display}")
+    try:
+        xtst.XTestFakeMotionEvent(display, -1, int(x), int(y), 0)
+        xtst.XTestFakeButtonEvent(display, 1, 1, 0)
+        xtst.XTestFakeButtonEvent(display, 1, 0, 0)
+        x11.XSync(display, 0)
+    finally:
+        x11.XCloseDisplay(display)
+
+
+# The test application's controls that take the keyboard focus when a click reaches them:
+# the record's role and name, and the control's name in the test application.
+CLICKED = (("button", "Apply", "apply"), ("textbox", "Plain entry", "entry"),
+           ("checkbox", "Remember me", "check"), ("slider", "Volume", "slider"),
+           ("button", "Covered", "covered"), ("button", "Underneath", "underneath"),
+           ("button", "On top", "ontop"), ("button", "After deep", "after"))
+
+
+def click_focuses(desktop, command, point, widget, seconds=2.0):
+    """Whether a real click at `point` gives the test application's control `widget` the
+    keyboard focus, as a click does on any control of CLICKED that it reaches. `command`
+    sends the application one of its line commands and returns the answer after "ok"; where
+    `widget` has the focus already, it is first moved to another control of the main
+    window."""
+    if command("focused") == widget:
+        command(f"focus main {'apply' if widget != 'apply' else 'entry'}")
+    click(desktop, *point)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if command("focused") == widget:
+            return True
+        time.sleep(0.05)
+    return False
+
+
 class TestApp:
     """The test application (tests/e2e/app) of one toolkit, started on a desktop; `command`
     sends one of its line commands and returns the answer after "ok".
@@ -265,6 +316,9 @@ class TestApp:
 
     def title(self, window):
         return f"{self.prefix} {window.capitalize()}"
+
+    def click_focuses(self, point, widget):
+        return click_focuses(self.desktop, self.command, point, widget)
 
     def stop(self):
         ENDED_ON_PURPOSE.add(self.pid)

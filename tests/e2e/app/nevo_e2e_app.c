@@ -21,6 +21,8 @@
  *   minimize <window>           iconify
  *   raise <window>              activate through the window manager
  *   focus <window> <widget>     give a control the input focus
+ *   focused                     the control that holds the keyboard focus (or the named
+ *                               control that contains it): "ok <widget>", or "ok none"
  *   where <widget>              the control's frame on the screen: "ok x y width height"
  *   frame <window>              the window's frame, decorations included, likewise
  *   close <window>              destroy
@@ -96,6 +98,21 @@ static GtkWidget* findWidget(const char* name) {
     if (strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
   }
   return NULL;
+}
+
+// The name of the widget that holds the keyboard focus of the active window, or of the
+// nearest named widget that contains it; "none" where there is none.
+static const char* focusedName(void) {
+  for (int i = 0; i < windowCount; ++i) {
+    if (windows[i].window == NULL || !gtk_window_is_active(GTK_WINDOW(windows[i].window))) continue;
+    for (GtkWidget* w = gtk_window_get_focus(GTK_WINDOW(windows[i].window)); w != NULL;
+         w = gtk_widget_get_parent(w)) {
+      for (int j = 0; j < widgetCount; ++j) {
+        if (widgets[j].widget == w) return widgets[j].name;
+      }
+    }
+  }
+  return "none";
 }
 
 static GtkWidget* named(const char* name, GtkWidget* widget) {
@@ -228,6 +245,10 @@ static void runCommand(char* line) {
   if (strcmp(verb, "quit") == 0) {
     reply("ok");
     gtk_main_quit();
+    return;
+  }
+  if (strcmp(verb, "focused") == 0) {
+    reply("ok %s", focusedName());
     return;
   }
   if (strcmp(verb, "where") == 0) {

@@ -17,6 +17,8 @@
  *   minimize <window>           iconify
  *   raise <window>              activate through the window manager
  *   focus <window> <widget>     give a control the input focus
+ *   focused                     the control that holds the keyboard focus (or the named
+ *                               control that contains it): "ok <widget>", or "ok none"
  *   where <widget>              the control's frame on the screen: "ok x y width height"
  *   frame <window>              the window's frame, decorations included, likewise
  *   close <window>              destroy
@@ -135,6 +137,17 @@ QWidget* findWidget(const char* name) {
     if (named.widget != nullptr && std::strcmp(named.name, name) == 0) return named.widget;
   }
   return nullptr;
+}
+
+// The name of the widget that holds the keyboard focus, or of the nearest named widget that
+// contains it; "none" where there is none.
+const char* focusedName() {
+  for (QWidget* w = QApplication::focusWidget(); w != nullptr; w = w->parentWidget()) {
+    for (const NamedWidget& named : widgets) {
+      if (named.widget == w) return named.name;
+    }
+  }
+  return "none";
 }
 
 template <typename T>
@@ -258,6 +271,10 @@ void runCommand(std::string text) {
   if (std::strcmp(verb, "quit") == 0) {
     reply("ok");
     QApplication::quit();
+    return;
+  }
+  if (std::strcmp(verb, "focused") == 0) {
+    reply("ok %s", focusedName());
     return;
   }
   if (std::strcmp(verb, "where") == 0) {
