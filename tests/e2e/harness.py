@@ -237,19 +237,24 @@ CLICKED = (("button", "Apply", "apply"), ("textbox", "Plain entry", "entry"),
            ("button", "On top", "ontop"), ("button", "After deep", "after"))
 
 
-def click_focuses(desktop, command, point, widget, seconds=2.0):
+def click_focuses(desktop, command, point, widget, seconds=5.0):
     """Whether a real click at `point` gives the test application's control `widget` the
     keyboard focus, as a click does on any control of CLICKED that it reaches. `command`
     sends the application one of its line commands and returns the answer after "ok"; where
     `widget` has the focus already, it is first moved to another control of the main
-    window."""
-    if command("focused") == widget:
-        command(f"focus main {'apply' if widget != 'apply' else 'entry'}")
+    window. The answer is no as soon as the click gives the focus to another control, or
+    once `seconds` have passed with the focus where it was (the click went to what takes no
+    focus)."""
+    before = command("focused")
+    if before == widget:
+        before = "apply" if widget != "apply" else "entry"
+        command(f"focus main {before}")
     click(desktop, *point)
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
-        if command("focused") == widget:
-            return True
+        now = command("focused")
+        if now != before:
+            return now == widget
         time.sleep(0.05)
     return False
 
