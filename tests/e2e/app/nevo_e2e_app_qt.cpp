@@ -33,6 +33,8 @@
  * - Qt has no overlay container: "On top" is a sibling of "Underneath" with the same
  *   geometry, raised above it.
  * - The deep branch nests plain QWidgets, each with a layout, as GTK nests boxes.
+ * - Qt lays the controls out closer together, so the cover is shorter and lower: it covers
+ *   the covered button's centre and neither the slider before it nor the button after it.
  * - Qt exposes its accessibility only while the desktop's accessibility switch
  *   (org.a11y.Status IsEnabled) is on, and Qt 6.4 not at all when AT_SPI_BUS_ADDRESS is set
  *   in its environment: it is started as a user starts it, from the session bus. */
@@ -491,13 +493,15 @@ bool allPlaced() {
 }
 
 // Where the cover's frame goes: over the covered button's centre, as the main window is laid
-// out now; false while it has no layout yet.
+// out now; false while it has no layout yet. Qt lays the main window's controls out closer
+// than GTK, so the cover is lower and shorter than GTK's: its frame starts just above the
+// covered button's centre, below the slider before it, and ends above the button after it.
 bool coverPosition(int* coverX, int* coverY) {
   int x = 0, y = 0, width = 0, height = 0;
   if (!screenRectangle(findWidget("covered"), &x, &y, &width, &height) || width <= 0 || height <= 0)
     return false;
   *coverX = x + width / 2 - 60;
-  *coverY = y + height / 2 - 30;
+  *coverY = y + height / 2 - 6;
   return true;
 }
 
@@ -581,10 +585,12 @@ int main(int argc, char** argv) {
     plainWindow("twin2", prefix + QStringLiteral(" Twin"), 640, 300);
     plainWindow("mini", prefix + QStringLiteral(" Minimized"), 1000, 40);
     QWidget* cover = newWindow(
-        "cover", QStringLiteral("NEVO E2E Cover"), 1000, 600, 120, 60,
+        "cover", QStringLiteral("NEVO E2E Cover"), 1000, 600, 120, 30,
         new QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus));
     cover->setAttribute(Qt::WA_ShowWithoutActivating);
-    (new QVBoxLayout(cover))->addWidget(new QLabel(QStringLiteral("Cover")));
+    auto* coverLayout = new QVBoxLayout(cover);
+    coverLayout->setContentsMargins(0, 0, 0, 0);
+    coverLayout->addWidget(new QLabel(QStringLiteral("Cover")));
   } else if (std::strcmp(scene, "pair") == 0) {
     plainWindow("one", prefix + QStringLiteral(" One"), 1000, 300);
     plainWindow("two", prefix + QStringLiteral(" Two"), 1000, 560);
