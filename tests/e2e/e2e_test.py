@@ -216,7 +216,6 @@ class Application(DesktopTestCase):
         self.assertEqual(self.tool.focus(second), {"status": "focused"})
         self.assertActive(app.pid, "NEVO E2E Second")
 
-
     def test_5_a_click_reaches_what_is_hittable(self):
         assert_clicks_reach_what_is_hittable(self, self.app)
 
@@ -781,7 +780,6 @@ class ToolkitApplication(DesktopTestCase):
             observed = self.observe_once_answering()
             self.assertEqual(observed["status"], "available", observed)
             self.assertEqual(observed["window"]["title"], title, observed)
-
 
     def test_3_a_click_reaches_what_is_hittable(self):
         assert_clicks_reach_what_is_hittable(self, self.app)
