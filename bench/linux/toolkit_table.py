@@ -64,9 +64,9 @@ window is, not the tool), and, for a window that reads smaller than its client w
 because it draws its own border (client-side decorations), by half the difference more. The load average is printed before and after the run.
 """
 
+import functools
 import json
 import os
-import select
 import statistics
 import subprocess
 import sys
@@ -79,7 +79,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.dont_write_bytecode = True
 
 import desktop as desktop_module  # noqa: E402
-from harness import CLICKED, click, click_focuses, toolkit_env  # noqa: E402
+from harness import (CLICKED, app_answer, app_command, click, click_focuses,  # noqa: E402
+                     toolkit_env)
 
 DUMP = os.path.join(ROOT, "tests", "e2e", "atspi_dump.py")
 PAGE = "file://" + os.path.join(ROOT, "tests", "e2e", "page", "sign_in.html")
@@ -223,8 +224,7 @@ def summary(reply):
 
 
 def wait_ready(process, seconds):
-    readable, _, _ = select.select([process.stdout], [], [], seconds)
-    return readable and process.stdout.readline().decode().startswith("ready")
+    return app_answer(process, seconds).startswith("ready")
 
 
 def measure(name, build, runs, notes):
@@ -376,16 +376,7 @@ def click_column(desktop, process, records, toolkit_verdicts, notes, name):
     """For the test application's controls that take the focus when clicked: a real click
     at each one's centre, and whether it reached the control, held against the tool's
     `hittable` and against the toolkit's point query. "tool n, toolkit k of m"."""
-    def command(line):
-        process.stdin.write(line.encode() + b"\n")
-        process.stdin.flush()
-        if not wait_ready_line(process, 10):
-            raise RuntimeError(f"{name}: no answer to {line!r}")
-        answer = process.stdout.readline().decode().strip()
-        if not answer.startswith("ok"):
-            raise RuntimeError(f"{name}: {line!r} answered {answer!r}")
-        return answer[2:].strip()
-
+    command = functools.partial(app_command, process)
     command("raise main")
     tool_agrees = toolkit_agrees = clicked = 0
     for role, label, widget in CLICKED:
@@ -453,11 +444,6 @@ def title_bar_clicks(desktop, run, process, notes):
         if label == "Minimize":
             restore()
     return f"tool {agree} of {len(checks)} (title bar)"
-
-
-def wait_ready_line(process, seconds):
-    readable, _, _ = select.select([process.stdout], [], [], seconds)
-    return bool(readable)
 
 
 COLUMNS = [("toolkit", "toolkit"), ("observation", "observation: first -> settled"),

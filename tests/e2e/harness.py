@@ -3,6 +3,7 @@ hold for every reply, the test application steered through its command lines, an
 shapes of element records and window entries."""
 
 import ctypes
+import functools
 import json
 import os
 import select
@@ -204,9 +205,9 @@ def accessibility_switch(desktop):
     return desktop.accessibility_enabled()
 
 
-def click(desktop, x, y):
-    """A real click of the first mouse button at (x, y) on the desktop's screen, through the X
-    server's XTEST extension (Debian's libxtst6): the toolkit gets it as it gets a user's."""
+@functools.lru_cache(maxsize=None)
+def _xtest():
+    """libX11 and libXtst (Debian's libxtst6), loaded once, with the signatures used here."""
     x11, xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -217,6 +218,13 @@ def click(desktop, x, y):
                                           ctypes.c_int, ctypes.c_ulong]
     xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
                                           ctypes.c_ulong]
+    return x11, xtst
+
+
+def click(desktop, x, y):
+    """A real click of the first mouse button at (x, y) on the desktop's screen, through the X
+    server's XTEST extension: the toolkit gets it as it gets a user's."""
+    x11, xtst = _xtest()
     display = x11.XOpenDisplay(desktop.display.encode())
     if not display:
         raise DesktopError(f"cannot open display {desktop.display}")
@@ -227,6 +235,26 @@ def click(desktop, x, y):
         x11.XSync(display, 0)
     finally:
         x11.XCloseDisplay(display)
+
+
+def app_answer(process, seconds):
+    """The next line the test application `process` writes, or what kept it from coming."""
+    readable, _, _ = select.select([process.stdout], [], [], seconds)
+    if not readable:
+        return f"no answer within {seconds} s"
+    line = process.stdout.readline().decode().strip()
+    return line or f"no answer (exit status {process.poll()})"
+
+
+def app_command(process, line):
+    """Sends the test application `process` one of its line commands; the answer after
+    "ok"."""
+    process.stdin.write(line.encode() + b"\n")
+    process.stdin.flush()
+    answer = app_answer(process, 10)
+    if not answer.startswith("ok"):
+        raise AssertionError(f"test application command {line!r}: {answer}")
+    return answer[2:].strip()
 
 
 # The test application's controls that take the keyboard focus when a click reaches them:
@@ -293,19 +321,10 @@ class TestApp:
         return self.process.poll() is None
 
     def _answer(self, seconds):
-        readable, _, _ = select.select([self.process.stdout], [], [], seconds)
-        if not readable:
-            return f"no answer within {seconds} s"
-        line = self.process.stdout.readline().decode().strip()
-        return line or f"no answer (exit status {self.process.poll()})"
+        return app_answer(self.process, seconds)
 
     def command(self, line):
-        self.process.stdin.write(line.encode() + b"\n")
-        self.process.stdin.flush()
-        answer = self._answer(10)
-        if not answer.startswith("ok"):
-            raise AssertionError(f"test application command {line!r}: {answer}")
-        return answer[2:].strip()
+        return app_command(self.process, line)
 
     def rectangle(self, line):
         x, y, width, height = (float(v) for v in self.command(line).split())

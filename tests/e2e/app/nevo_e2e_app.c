@@ -37,6 +37,7 @@
 
 #include <X11/Xlib.h>
 
+#include "nevo_e2e_gtk.h"
 #include "nevo_e2e_x11.h"
 
 #include <stdarg.h>
@@ -55,11 +56,6 @@ typedef struct {
   GtkWidget* window;
   int x, y; /* where it was put */
 } NamedWindow;
-
-typedef struct {
-  const char* name;
-  GtkWidget* widget;
-} NamedWidget;
 
 static NamedWindow windows[8];
 static int windowCount;
@@ -98,21 +94,6 @@ static GtkWidget* findWidget(const char* name) {
     if (strcmp(widgets[i].name, name) == 0) return widgets[i].widget;
   }
   return NULL;
-}
-
-// The name of the widget that holds the keyboard focus of the active window, or of the
-// nearest named widget that contains it; "none" where there is none.
-static const char* focusedName(void) {
-  for (int i = 0; i < windowCount; ++i) {
-    if (windows[i].window == NULL || !gtk_window_is_active(GTK_WINDOW(windows[i].window))) continue;
-    for (GtkWidget* w = gtk_window_get_focus(GTK_WINDOW(windows[i].window)); w != NULL;
-         w = gtk_widget_get_parent(w)) {
-      for (int j = 0; j < widgetCount; ++j) {
-        if (widgets[j].widget == w) return widgets[j].name;
-      }
-    }
-  }
-  return "none";
 }
 
 static GtkWidget* named(const char* name, GtkWidget* widget) {
@@ -248,7 +229,7 @@ static void runCommand(char* line) {
     return;
   }
   if (strcmp(verb, "focused") == 0) {
-    reply("ok %s", focusedName());
+    reply("ok %s", nevoFocusedName(widgets, widgetCount));
     return;
   }
   if (strcmp(verb, "where") == 0) {
